@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12 (bookworm), as root.
+# Idempotent: whatever is already present is left alone.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    added_arch=1
+fi
+
+for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 cmake ninja-build \
+         googletest g++ clang libclang-rt-14-dev; do
+    have_pkg "$p" || need+=("$p")
+done
+
+if [ "${#need[@]}" -gt 0 ] || [ -n "${added_arch:-}" ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    if [ "${#need[@]}" -gt 0 ]; then
+        apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+    fi
+fi
+
+echo "setup: toolchain ready ($(i686-w64-mingw32-g++-posix -dumpversion), $(wine --version 2>/dev/null))"

@@ -1,0 +1,4 @@
+list(APPEND QZ45_PORTABLE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/event_types.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/population.cpp
+)
