@@ -1,0 +1,4 @@
+list(APPEND QZ45_PORTABLE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/event_completion.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/delivery_report.cpp
+)
