@@ -370,6 +370,14 @@ QZ45_API void QZ45_CALL PopulateChangeValueEvent(
     const EventValue *oldValue, const EventValue *newValue,
     int16_t *status);
 
+/* Deliver one record to the audit service. The record is completed in place
+ * (Path, AppKey, AppName, EventTime and per type Descriptor, DescriptorType,
+ * Property). status->status receives EVT_SUCCESS, EVT_E_BAD_TYPE,
+ * EVT_E_APARTMENT, EVT_E_SERVICE or EVT_E_INVALID; status->hresult is written
+ * only when the audit service was reached. After three service failures in a
+ * row, delivery stops for the life of the process and sends report success. */
+QZ45_API void QZ45_CALL SendQZ45Event(EventRecord *record, EventStatus *status);
+
 #if defined(__cplusplus)
 }
 #endif
