@@ -1,5 +1,6 @@
 # Windows tier: the DLL, its internal static library, and the Wine tests.
 include(cmake/warnings.cmake)
+enable_language(RC)
 
 set(QZ45_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
@@ -13,9 +14,27 @@ qz45_warnings(qz45_objects)
 
 set(QZ45_SYSTEM_LIBS ole32 oleaut32 uuid advapi32)
 
+# Resources: the version information and the message table of the event-log
+# entries the library writes.
+set(QZ45_RES_DIR ${CMAKE_BINARY_DIR}/resources)
+find_program(QZ45_WINDMC NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-windmc windmc REQUIRED)
+add_custom_command(
+    OUTPUT ${QZ45_RES_DIR}/delivery_messages.rc ${QZ45_RES_DIR}/delivery_messages.h
+           ${QZ45_RES_DIR}/MSG00409.bin
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QZ45_RES_DIR}
+    COMMAND ${QZ45_WINDMC} -h ${QZ45_RES_DIR} -r ${QZ45_RES_DIR}
+            ${CMAKE_SOURCE_DIR}/src/delivery/delivery_messages.mc
+    DEPENDS ${CMAKE_SOURCE_DIR}/src/delivery/delivery_messages.mc)
+configure_file(${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.rc.in ${QZ45_RES_DIR}/qz45alarmevent_api.rc
+               @ONLY)
+set_source_files_properties(${QZ45_RES_DIR}/qz45alarmevent_api.rc PROPERTIES
+    OBJECT_DEPENDS "${QZ45_RES_DIR}/delivery_messages.rc;${QZ45_RES_DIR}/MSG00409.bin")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${QZ45_RES_DIR}")
+
 add_library(qz45alarmevent_api SHARED $<TARGET_OBJECTS:qz45_objects>
-            ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def)
-target_include_directories(qz45alarmevent_api INTERFACE include)
+            ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def
+            ${QZ45_RES_DIR}/qz45alarmevent_api.rc)
+target_include_directories(qz45alarmevent_api INTERFACE $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>)
 target_link_libraries(qz45alarmevent_api PRIVATE ${QZ45_SYSTEM_LIBS})
 set_target_properties(qz45alarmevent_api PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
 
@@ -28,3 +47,36 @@ target_link_libraries(qz45_static PUBLIC ${QZ45_SYSTEM_LIBS})
 if(QZ45_BUILD_TESTS)
     add_subdirectory(tests/win32)
 endif()
+
+# ---------------------------------------------------------------------------
+# Install tree for Windows developers: the DLL, both headers, an import
+# library for mingw-w64 and one for MSVC, and a CMake package.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# MSVC links against an import library made from the same export list.
+set(QZ45_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/lib/qz45alarmevent_api.lib)
+add_custom_command(
+    OUTPUT ${QZ45_MSVC_IMPLIB}
+    COMMAND ${CMAKE_DLLTOOL} -m i386 -d ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def
+            -D qz45alarmevent_api.dll -l ${QZ45_MSVC_IMPLIB}
+    DEPENDS ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def)
+add_custom_target(qz45_msvc_implib ALL DEPENDS ${QZ45_MSVC_IMPLIB})
+
+install(TARGETS qz45alarmevent_api EXPORT qz45alarmevent_apiTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/qz45alarmevent_api.h include/qz45audit_service.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} OPTIONAL)
+install(FILES ${QZ45_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(EXPORT qz45alarmevent_apiTargets NAMESPACE qz45alarmevent_api::
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz45alarmevent_api)
+configure_package_config_file(cmake/qz45alarmevent_apiConfig.cmake.in
+    ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfig.cmake
+    INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz45alarmevent_api)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfig.cmake
+              ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz45alarmevent_api)

@@ -66,3 +66,19 @@ TEST(DllExports, PopulateThroughTheDll) {
     EXPECT_EQ(status, EVT_SUCCESS);
     EXPECT_EQ(r.NewValue.Payload.Int16.Value, -1);
 }
+
+TEST(DllResources, MessageTableAndVersionInformation) {
+    HMODULE dll = LoadLibraryExA("qz45alarmevent_api.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(dll, nullptr);
+    // The event-log entry's text, as a viewer formats it from the DLL.
+    const char *inserts[1] = {"Process id 7 failed"};
+    char text[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, dll,
+                             8448, 0, text, sizeof text,
+                             reinterpret_cast<va_list *>(const_cast<char **>(inserts)));
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(std::string(text).substr(0, 19), "Process id 7 failed");
+    EXPECT_NE(FindResourceA(dll, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16) /* RT_VERSION */),
+              nullptr);
+    FreeLibrary(dll);
+}
