@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 cmake ninja-build \
-         googletest g++ clang libclang-rt-14-dev; do
+         googletest g++ clang libclang-rt-14-dev libcli11-dev nlohmann-json3-dev; do
     have_pkg "$p" || need+=("$p")
 done
 

@@ -1,0 +1,243 @@
+#include "sender_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "event/event_types.h"
+
+namespace qz45event {
+namespace {
+
+std::string Canonical(const std::string &name) {
+    std::string out;
+    for (char c : name)
+        if (c != ' ' && c != '-' && c != '_')
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool ParseLong(const std::string &text, long long lo, long long hi, long long &out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+bool ParseInt32(const std::string &text, int32_t &out) {
+    long long v;
+    if (!ParseLong(text, INT32_MIN, INT32_MAX, v)) return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool ParseDouble(const std::string &text, double &out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    out = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0';
+}
+
+// "a,b" into two int32.
+bool ParsePair(const std::string &text, int32_t &a, int32_t &b) {
+    std::size_t comma = text.find(',');
+    return comma != std::string::npos && ParseInt32(text.substr(0, comma), a) &&
+           ParseInt32(text.substr(comma + 1), b);
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseEventType(const std::string &text) {
+    int32_t number;
+    if (ParseInt32(text, number)) return number;
+    const std::string wanted = Canonical(text);
+    for (const auto &t : qz45::kEventTypes)
+        if (Canonical(t.name) == wanted) return t.type;
+    return std::nullopt;
+}
+
+std::optional<TimeStamp> ParseTime(const std::string &text) {
+    std::size_t dot = text.find('.');
+    TimeStamp t{0, 0};
+    if (!ParseInt32(text.substr(0, dot), t.secs)) return std::nullopt;
+    if (dot != std::string::npos) {
+        long long usecs;
+        if (!ParseLong(text.substr(dot + 1), 0, 999999, usecs)) return std::nullopt;
+        t.usecs = static_cast<int32_t>(usecs);
+    }
+    return t;
+}
+
+std::optional<std::string> ParseValue(const std::string &text, ValueOption &out) {
+    out = ValueOption{};
+    EventValue &v = out.value;
+    std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return "a value is KIND:VALUE, for example r8:2.5";
+    const std::string kind = text.substr(0, colon), body = text.substr(colon + 1);
+    const std::string bad = "bad " + kind + " value: " + body;
+    long long n;
+    double d;
+    if (kind == "text") {
+        if (body.size() > EVT_VALUE_TEXT_MAX) return "an inline text holds at most 603 bytes";
+        v.DataType = static_cast<int16_t>(body.size());
+        std::memcpy(v.Payload.Text, body.data(), body.size());
+    } else if (kind == "textref") {
+        if (body.size() > EVT_VALUE_TEXT_REF_MAX) return "a text by address holds at most 1023 bytes";
+        v.DataType = EVT_VALUE_TEXT_REF_STATUS;
+        out.textBuffer.assign(body.begin(), body.end());
+        out.textBuffer.push_back('\0');
+        v.Payload.TextRef.TextLen = static_cast<int16_t>(body.size());
+    } else if (kind == "i2") {
+        if (!ParseLong(body, INT16_MIN, INT16_MAX, n)) return bad;
+        v.DataType = EVT_VALUE_INT16;
+        v.Payload.Int16.Value = static_cast<int16_t>(n);
+    } else if (kind == "i4") {
+        if (!ParseLong(body, INT32_MIN, INT32_MAX, n)) return bad;
+        v.DataType = EVT_VALUE_INT32;
+        v.Payload.Int32.Value = static_cast<int32_t>(n);
+    } else if (kind == "r4") {
+        if (!ParseDouble(body, d)) return bad;
+        v.DataType = EVT_VALUE_SINGLE;
+        v.Payload.Single.Value = static_cast<float>(d);
+    } else if (kind == "r8") {
+        if (!ParseDouble(body, d)) return bad;
+        v.DataType = EVT_VALUE_DOUBLE;
+        v.Payload.Double.Value = d;
+    } else if (kind == "date") {
+        auto t = ParseTime(body);
+        if (!t) return bad;
+        v.DataType = EVT_VALUE_TIME_STAMP;
+        v.Payload.Stamp.secs = t->secs;
+        v.Payload.Stamp.usecs = t->usecs;
+    } else if (kind == "packed") {
+        v.DataType = EVT_VALUE_PACKED_TIME;
+        if (!ParsePair(body, v.Payload.PackedTime.FAST, v.Payload.PackedTime.SLOW)) return bad;
+    } else if (kind == "record") {
+        v.DataType = EVT_VALUE_RECORD;
+        if (!ParseInt32(body, v.Payload.Record.RecId)) return bad;
+    } else if (kind == "field") {
+        v.DataType = EVT_VALUE_RECORD_FIELD;
+        if (!ParsePair(body, v.Payload.RecordField.RecId, v.Payload.RecordField.FldId))
+            return bad;
+    } else {
+        return "unknown value kind '" + kind +
+               "' (text, textref, i2, i4, r4, r8, date, packed, record, field)";
+    }
+    return std::nullopt;
+}
+
+ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o) {
+    CLI::App app{"Sends audit-trail events through qz45alarmevent_api.", "qz45event"};
+    app.require_subcommand(1);
+
+    CLI::App *send = app.add_subcommand("send", "Fill one event record and send it");
+    std::string type, time, history, oldValue, newValue;
+    send->add_option("-t,--type", type, "Event type, by number (0-53) or name (see 'types')")
+        ->required();
+    send->add_option("-u,--user", o.user, "User account that performed the action");
+    send->add_option("-d,--domain", o.domain, "Domain of that account");
+    send->add_option("-m,--message", o.message, "Free message text (up to 2,047 characters)");
+    send->add_option("--descriptor", o.descriptor, "Object acted on (a record name)");
+    send->add_option("--descriptor-type", o.descriptorType,
+                     "Kind of that object (default DATABASE or RECORD by type)");
+    send->add_option("--property", o.property, "Property of the object (for example ACL)");
+    send->add_option("--area", o.area, "Plant area of the object");
+    send->add_option("--unit", o.unit, "Plant unit of the object");
+    send->add_option("--ref-id", o.refId, "Caller's reference identifier");
+    send->add_option("--path", o.path, "Source path (default COMPUTER/QZ.45/COMPUTER)");
+    send->add_option("--app-name", o.appName, "Application name; seeds the application key");
+    send->add_option("--app-key", o.appKey, "Application key");
+    send->add_option("--severity", o.severity, "Severity number");
+    send->add_option("--audit-trail", o.auditTrail,
+                     "1: the event belongs to the audit trail (the default); 0: it does not");
+    send->add_option("--time", time, "When it happened: SECS[.USECS] since 1970 UTC (default now)");
+    send->add_option("--history", history,
+                     "Time of the history entry changed: SECS[.USECS] (Change History Value)");
+    send->add_option("--old", oldValue,
+                     "Value before: KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, "
+                     "packed, record or field (e.g. r8:2.5, field:12,-3)");
+    send->add_option("--new", newValue, "Value after, as --old");
+    send->add_option("--repeat", o.repeat, "Send N events inside one open use of the library")
+        ->check(CLI::Range(1u, 100000000u));
+    send->add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
+
+    app.add_subcommand("types", "List the event types with their names and categories");
+
+    CLI::App *reg = app.add_subcommand(
+        "register-event-source",
+        "Register the event source \"Zentrova.45\" under the Application log, with the "
+        "library DLL as its message file, so that viewers show the entries' text");
+    reg->add_option("--dll", o.messageDll, "Full path of qz45alarmevent_api.dll")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        return {ParseOutcome::Help, app.help()};
+    } catch (const CLI::CallForAllHelp &) {
+        return {ParseOutcome::Help, app.help("", CLI::AppFormatMode::All)};
+    } catch (const CLI::ParseError &e) {
+        std::string what = e.what();
+        return {ParseOutcome::Error, what};
+    }
+
+    if (send->parsed()) {
+        o.command = "send";
+        auto t = ParseEventType(type);
+        if (!t) return {ParseOutcome::Error, "unknown event type: " + type};
+        o.type = *t;
+        if (!time.empty()) {
+            o.time = ParseTime(time);
+            if (!o.time) return {ParseOutcome::Error, "bad --time: " + time};
+        }
+        if (!history.empty()) {
+            o.history = ParseTime(history);
+            if (!o.history) return {ParseOutcome::Error, "bad --history: " + history};
+        }
+        for (auto [text, slot, name] : {std::tuple{&oldValue, &o.oldValue, "--old"},
+                                        std::tuple{&newValue, &o.newValue, "--new"}}) {
+            if (text->empty()) continue;
+            ValueOption v;
+            if (auto error = ParseValue(*text, v)) return {ParseOutcome::Error, name + (": " + *error)};
+            *slot = std::move(v);
+        }
+    } else if (reg->parsed()) {
+        o.command = "register-event-source";
+    } else {
+        o.command = "types";
+    }
+    return {ParseOutcome::Run, {}};
+}
+
+void FillRecord(SenderOptions &o, EventRecord &record, int16_t *status) {
+    auto text = [](const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; };
+    auto ptr = [](auto &opt) { return opt ? &*opt : nullptr; };
+    for (auto *v : {ptr(o.oldValue), ptr(o.newValue)})
+        if (v != nullptr && !v->textBuffer.empty()) v->value.Payload.TextRef.Text = v->textBuffer.data();
+    PopulateChangeValueEvent(&record, text(o.path), text(o.appName), text(o.user), text(o.domain),
+                             ptr(o.time), text(o.message), ptr(o.auditTrail), ptr(o.type),
+                             text(o.refId), text(o.appKey), ptr(o.severity), text(o.descriptor),
+                             text(o.descriptorType), text(o.area), text(o.unit), text(o.property),
+                             ptr(o.history), o.oldValue ? &o.oldValue->value : nullptr,
+                             o.newValue ? &o.newValue->value : nullptr, status);
+}
+
+const char *StatusName(int16_t status) {
+    switch (status) {
+    case EVT_SUCCESS: return "EVT_SUCCESS";
+    case EVT_E_TOO_LONG: return "EVT_E_TOO_LONG";
+    case EVT_E_BAD_TYPE: return "EVT_E_BAD_TYPE";
+    case EVT_E_APARTMENT: return "EVT_E_APARTMENT";
+    case EVT_E_SERVICE: return "EVT_E_SERVICE";
+    case EVT_E_INVALID: return "EVT_E_INVALID";
+    default: return "unknown";
+    }
+}
+
+}  // namespace qz45event

@@ -1,0 +1,63 @@
+// Command line of the qz45event sender: options, values, and the record they
+// describe. Platform-free, so the parsing is tested natively.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qz45alarmevent_api.h"
+
+namespace qz45event {
+
+// One --old/--new value: the block that goes into the record, and for a text
+// by address the buffer it points into (kept alive with the options).
+struct ValueOption {
+    EventValue value{};
+    std::vector<char> textBuffer;
+};
+
+struct SenderOptions {
+    std::string command;  // "send", "types" or "register-event-source"
+
+    std::optional<std::string> path, appName, user, domain, message, refId, appKey;
+    std::optional<std::string> descriptor, descriptorType, area, unit, property;
+    std::optional<int32_t> type, auditTrail, severity;
+    std::optional<TimeStamp> time, history;
+    std::optional<ValueOption> oldValue, newValue;
+    unsigned repeat = 1;
+    bool quiet = false;
+
+    std::string messageDll;  // register-event-source
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+struct ParseResult {
+    ParseOutcome outcome;
+    std::string text;  // the help text, or one line that says what is wrong
+};
+
+ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &options);
+
+// "37", "Change Value", "change-value" -> 37. Names are those of the event
+// type table; case, blanks, dashes and underscores do not matter.
+std::optional<int32_t> ParseEventType(const std::string &text);
+
+// KIND:VALUE, for example text:abc, i2:-1, i4:7, r4:2.5, r8:2.5,
+// date:946684800[.usecs], packed:FAST,SLOW, record:12, field:12,-3,
+// textref:hello. Returns an error line, or nothing when it parsed.
+std::optional<std::string> ParseValue(const std::string &text, ValueOption &out);
+
+// SECS or SECS.USECS.
+std::optional<TimeStamp> ParseTime(const std::string &text);
+
+// Fills the record from the options with PopulateChangeValueEvent.
+// A text by address points into the options, which must outlive the send.
+void FillRecord(SenderOptions &options, EventRecord &record, int16_t *status);
+
+// The name of a status code ("EVT_E_SERVICE"), or "unknown".
+const char *StatusName(int16_t status);
+
+}  // namespace qz45event
