@@ -5,26 +5,13 @@
 #include <string>
 
 #include "event/value_decoding.h"
+#include "event_value_blocks.h"
 
 using qz45::DecodedValue;
 using qz45::DecodeEventValue;
 using Kind = DecodedValue::Kind;
 
 namespace {
-
-// A block whose payload is noise everywhere, so that a read of the wrong
-// width or at the wrong offset shows.
-EventValue Noisy(int16_t dataType) {
-    EventValue v;
-    std::memset(&v, 0xA5, sizeof v);
-    v.DataType = dataType;
-    return v;
-}
-
-template <typename T>
-void Put(EventValue &v, std::size_t offset, T x) {
-    std::memcpy(reinterpret_cast<unsigned char *>(&v) + offset, &x, sizeof x);
-}
 
 EventValue Inline(int16_t dataType, const std::string &bytes) {
     EventValue v{};
@@ -34,7 +21,7 @@ EventValue Inline(int16_t dataType, const std::string &bytes) {
 }
 
 EventValue ByAddress(int16_t dataType, char *text, int16_t textLen) {
-    EventValue v = Noisy(dataType);
+    EventValue v = NoisyValue(dataType);
     v.Payload.TextRef.Text = text;
     v.Payload.TextRef.TextLen = textLen;
     return v;
@@ -46,30 +33,30 @@ EventValue ByAddress(int16_t dataType, char *text, int16_t textLen) {
 // whatever lies behind it.
 TEST(DecodeEventValue, NumbersKeepWidthAndSign) {
     for (int16_t code : {-3, -9, -13, -18}) {
-        EventValue v = Noisy(code);
-        Put<int16_t>(v, 4, -1);
-        Put<int16_t>(v, 6, 3);
+        EventValue v = NoisyValue(code);
+        PutAt<int16_t>(v, 4, -1);
+        PutAt<int16_t>(v, 6, 3);
         DecodedValue d = DecodeEventValue(v);
         EXPECT_EQ(d.kind, Kind::Int16) << code;
         EXPECT_EQ(d.int16, -1) << code;
     }
     for (int16_t code : {-1, -4, -10, -14, -19}) {
-        EventValue v = Noisy(code);
-        Put<int32_t>(v, 4, -123456789);
+        EventValue v = NoisyValue(code);
+        PutAt<int32_t>(v, 4, -123456789);
         DecodedValue d = DecodeEventValue(v);
         EXPECT_EQ(d.kind, Kind::Int32) << code;
         EXPECT_EQ(d.int32, -123456789) << code;
     }
     for (int16_t code : {-5, -11, -15, -20}) {
-        EventValue v = Noisy(code);
-        Put<float>(v, 4, 0.1f);
+        EventValue v = NoisyValue(code);
+        PutAt<float>(v, 4, 0.1f);
         DecodedValue d = DecodeEventValue(v);
         EXPECT_EQ(d.kind, Kind::Single) << code;
         EXPECT_EQ(d.single, 0.1f) << code;
     }
     for (int16_t code : {-6, -12, -16, -21}) {
-        EventValue v = Noisy(code);
-        Put<double>(v, 4, -2.5e300);
+        EventValue v = NoisyValue(code);
+        PutAt<double>(v, 4, -2.5e300);
         DecodedValue d = DecodeEventValue(v);
         EXPECT_EQ(d.kind, Kind::Double) << code;
         EXPECT_EQ(d.real, -2.5e300) << code;
@@ -77,40 +64,40 @@ TEST(DecodeEventValue, NumbersKeepWidthAndSign) {
 }
 
 TEST(DecodeEventValue, Dates) {
-    EventValue word = Noisy(EVT_VALUE_TIME_WORD);
-    Put<int32_t>(word, 4, 946684800);
+    EventValue word = NoisyValue(EVT_VALUE_TIME_WORD);
+    PutAt<int32_t>(word, 4, 946684800);
     DecodedValue d = DecodeEventValue(word);
     EXPECT_EQ(d.kind, Kind::Date);
     EXPECT_EQ(d.real, 0.0);
 
-    EventValue packed = Noisy(EVT_VALUE_PACKED_TIME);
-    Put<int32_t>(packed, 4, 15);
-    Put<int32_t>(packed, 8, 25);
+    EventValue packed = NoisyValue(EVT_VALUE_PACKED_TIME);
+    PutAt<int32_t>(packed, 4, 15);
+    PutAt<int32_t>(packed, 8, 25);
     d = DecodeEventValue(packed);
     EXPECT_EQ(d.kind, Kind::Date);
     EXPECT_DOUBLE_EQ(d.real, 36526 + 1.5 / 86400);
 
-    EventValue stamp = Noisy(EVT_VALUE_TIME_STAMP);
-    Put<int32_t>(stamp, 4, 946728000);
-    Put<int32_t>(stamp, 8, 0);
+    EventValue stamp = NoisyValue(EVT_VALUE_TIME_STAMP);
+    PutAt<int32_t>(stamp, 4, 946728000);
+    PutAt<int32_t>(stamp, 8, 0);
     d = DecodeEventValue(stamp);
     EXPECT_EQ(d.kind, Kind::Date);
     EXPECT_EQ(d.real, 36526.5);
 
-    Put<int32_t>(stamp, 4, 0);
+    PutAt<int32_t>(stamp, 4, 0);
     EXPECT_EQ(DecodeEventValue(stamp).real, 0.0);
 }
 
 TEST(DecodeEventValue, RecordAndFieldAsText) {
-    EventValue v = Noisy(EVT_VALUE_RECORD_FIELD);
-    Put<int32_t>(v, 4, 12);
-    Put<int32_t>(v, 8, -3);
+    EventValue v = NoisyValue(EVT_VALUE_RECORD_FIELD);
+    PutAt<int32_t>(v, 4, 12);
+    PutAt<int32_t>(v, 8, -3);
     DecodedValue d = DecodeEventValue(v);
     EXPECT_EQ(d.kind, Kind::Text);
     EXPECT_EQ(d.Text(), "12 -3");
 
-    Put<int32_t>(v, 4, INT32_MIN);
-    Put<int32_t>(v, 8, INT32_MAX);
+    PutAt<int32_t>(v, 4, INT32_MIN);
+    PutAt<int32_t>(v, 8, INT32_MAX);
     EXPECT_EQ(DecodeEventValue(v).Text(), "-2147483648 2147483647");
 }
 
@@ -143,7 +130,7 @@ TEST(DecodeEventValue, InlineTextLongerThanTheBlockStopsAt603) {
 
 TEST(DecodeEventValue, CodesBelowTheLayoutsAreEmptyText) {
     for (int16_t code : {-25, -100, INT16_MIN}) {
-        DecodedValue d = DecodeEventValue(Noisy(code));
+        DecodedValue d = DecodeEventValue(NoisyValue(code));
         EXPECT_EQ(d.kind, Kind::Text) << code;
         EXPECT_EQ(d.Text(), "") << code;
     }

@@ -8,23 +8,12 @@
 #include <string>
 
 #include "delivery/value_conversion.h"
+#include "event_value_blocks.h"
 
 using qz45::EventValueToVariant;
 using qz45::Variant;
 
 namespace {
-
-EventValue Noisy(int16_t dataType) {
-    EventValue v;
-    std::memset(&v, 0xA5, sizeof v);
-    v.DataType = dataType;
-    return v;
-}
-
-template <typename T>
-void Put(EventValue &v, std::size_t offset, T x) {
-    std::memcpy(reinterpret_cast<unsigned char *>(&v) + offset, &x, sizeof x);
-}
 
 std::wstring BstrText(const VARIANT &v) {
     EXPECT_EQ(v.vt, VT_BSTR);
@@ -48,7 +37,7 @@ TEST(EventValueToVariant, TypeOfEveryLayout) {
     };
     char buf[4] = "abc";
     for (int code = 0; code >= -24; --code) {
-        EventValue v = Noisy(static_cast<int16_t>(code));
+        EventValue v = NoisyValue(static_cast<int16_t>(code));
         if (code == 0) v = EventValue{};
         if (code <= -22) {
             v.Payload.TextRef.Text = buf;
@@ -60,58 +49,58 @@ TEST(EventValueToVariant, TypeOfEveryLayout) {
 }
 
 TEST(EventValueToVariant, NumbersKeepTheirValueAndWidth) {
-    EventValue v = Noisy(EVT_VALUE_INT16);
-    Put<int16_t>(v, 4, -1);
+    EventValue v = NoisyValue(EVT_VALUE_INT16);
+    PutAt<int16_t>(v, 4, -1);
     Variant out = EventValueToVariant(v);
     EXPECT_EQ(out.get().vt, VT_I2);
     EXPECT_EQ(out.get().iVal, -1);
 
-    v = Noisy(EVT_VALUE_INT16_STATUS);
-    Put<int16_t>(v, 4, 7);
-    Put<int16_t>(v, 6, 3);
+    v = NoisyValue(EVT_VALUE_INT16_STATUS);
+    PutAt<int16_t>(v, 4, 7);
+    PutAt<int16_t>(v, 6, 3);
     out = EventValueToVariant(v);
     EXPECT_EQ(out.get().iVal, 7);
 
-    v = Noisy(EVT_VALUE_INT32_STATUS_STAMP);
-    Put<int32_t>(v, 4, INT32_MIN);
+    v = NoisyValue(EVT_VALUE_INT32_STATUS_STAMP);
+    PutAt<int32_t>(v, 4, INT32_MIN);
     out = EventValueToVariant(v);
     EXPECT_EQ(out.get().lVal, INT32_MIN);
 
-    v = Noisy(EVT_VALUE_SINGLE_STATUS_PACKED);
-    Put<float>(v, 4, 0.1f);
+    v = NoisyValue(EVT_VALUE_SINGLE_STATUS_PACKED);
+    PutAt<float>(v, 4, 0.1f);
     out = EventValueToVariant(v);
     EXPECT_EQ(out.get().vt, VT_R4);
     EXPECT_EQ(out.get().fltVal, 0.1f);
 
-    v = Noisy(EVT_VALUE_DOUBLE);
-    Put<double>(v, 4, 2.5);
+    v = NoisyValue(EVT_VALUE_DOUBLE);
+    PutAt<double>(v, 4, 2.5);
     out = EventValueToVariant(v);
     EXPECT_EQ(out.get().vt, VT_R8);
     EXPECT_EQ(out.get().dblVal, 2.5);
 }
 
 TEST(EventValueToVariant, Dates) {
-    EventValue v = Noisy(EVT_VALUE_TIME_WORD);
+    EventValue v = NoisyValue(EVT_VALUE_TIME_WORD);
     Variant out = EventValueToVariant(v);
     EXPECT_EQ(out.get().vt, VT_DATE);
     EXPECT_EQ(out.get().date, 0.0);
 
-    v = Noisy(EVT_VALUE_TIME_STAMP);
-    Put<int32_t>(v, 4, 946684800);
-    Put<int32_t>(v, 8, 0);
+    v = NoisyValue(EVT_VALUE_TIME_STAMP);
+    PutAt<int32_t>(v, 4, 946684800);
+    PutAt<int32_t>(v, 8, 0);
     out = EventValueToVariant(v);
     EXPECT_EQ(out.get().date, 36526.0);
-    Put<int32_t>(v, 4, 0);
+    PutAt<int32_t>(v, 4, 0);
     EXPECT_EQ(EventValueToVariant(v).get().date, 0.0);
     // The same bits as a native build gives, on this compiler's floating point.
-    Put<int32_t>(v, 4, INT32_MAX);
+    PutAt<int32_t>(v, 4, INT32_MAX);
     EXPECT_EQ(EventValueToVariant(v).get().date, 50424 + 11647 / 86400.0);
-    Put<int32_t>(v, 4, 1);
+    PutAt<int32_t>(v, 4, 1);
     EXPECT_EQ(EventValueToVariant(v).get().date, 25569 + 1 / 86400.0);
 
-    v = Noisy(EVT_VALUE_PACKED_TIME);
-    Put<int32_t>(v, 4, 0);
-    Put<int32_t>(v, 8, 25);
+    v = NoisyValue(EVT_VALUE_PACKED_TIME);
+    PutAt<int32_t>(v, 4, 0);
+    PutAt<int32_t>(v, 8, 25);
     EXPECT_EQ(EventValueToVariant(v).get().date, 36526.0);
 }
 
@@ -122,7 +111,7 @@ TEST(EventValueToVariant, Texts) {
     ASSERT_NE(out.get().bstrVal, nullptr);
     EXPECT_EQ(SysStringLen(out.get().bstrVal), 0u);
 
-    out = EventValueToVariant(Noisy(-25));
+    out = EventValueToVariant(NoisyValue(-25));
     ASSERT_NE(out.get().bstrVal, nullptr);
     EXPECT_EQ(BstrText(out.get()), L"");
 
@@ -132,9 +121,9 @@ TEST(EventValueToVariant, Texts) {
     EXPECT_EQ(BstrText(EventValueToVariant(inl).get()), L"abc");
     EXPECT_EQ(std::string(inl.Payload.Text, 6), "abcdef");
 
-    EventValue rf = Noisy(EVT_VALUE_RECORD_FIELD);
-    Put<int32_t>(rf, 4, 12);
-    Put<int32_t>(rf, 8, -3);
+    EventValue rf = NoisyValue(EVT_VALUE_RECORD_FIELD);
+    PutAt<int32_t>(rf, 4, 12);
+    PutAt<int32_t>(rf, 8, -3);
     EXPECT_EQ(BstrText(EventValueToVariant(rf).get()), L"12 -3");
 }
 
@@ -142,13 +131,13 @@ TEST(EventValueToVariant, Texts) {
 TEST(EventValueToVariant, TextByAddressInThe32BitLayout) {
     static_assert(sizeof(char *) == 4, "the DLL is 32-bit");
     char buf[] = "hello world";
-    EventValue v = Noisy(EVT_VALUE_TEXT_REF_STAMP);
-    Put<char *>(v, 4, buf);
-    Put<int16_t>(v, 8, 5);
+    EventValue v = NoisyValue(EVT_VALUE_TEXT_REF_STAMP);
+    PutAt<char *>(v, 4, buf);
+    PutAt<int16_t>(v, 8, 5);
     EXPECT_EQ(BstrText(EventValueToVariant(v).get()), L"hello");
     EXPECT_EQ(std::string(buf, sizeof buf), std::string("hello\0world", sizeof buf));
 
-    Put<char *>(v, 4, nullptr);
+    PutAt<char *>(v, 4, nullptr);
     Variant out = EventValueToVariant(v);
     ASSERT_NE(out.get().bstrVal, nullptr);
     EXPECT_EQ(BstrText(out.get()), L"");
