@@ -252,75 +252,131 @@ QZ45_STATIC_ASSERT(sizeof(EventValue) == 608, "EventValue size");
 QZ45_ASSERT_AT(EventValue, DataType, 0);
 QZ45_ASSERT_AT(EventValue, Payload, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Text, 4);
+
+/* Where each layout ends: the first offset behind its last member. */
+#define QZ45_ASSERT_END(layout, end)                                              \
+    QZ45_STATIC_ASSERT(offsetof(EventValue, Payload.layout) +                     \
+                           sizeof(((EventValue *)0)->Payload.layout) == (end),   \
+                       "EventValue." #layout " end")
+
 QZ45_ASSERT_AT(EventValue, Payload.Record.RecId, 4);
+QZ45_ASSERT_END(Record, 8);
 QZ45_ASSERT_AT(EventValue, Payload.RecordField.RecId, 4);
 QZ45_ASSERT_AT(EventValue, Payload.RecordField.FldId, 8);
+QZ45_ASSERT_END(RecordField, 12);
 QZ45_ASSERT_AT(EventValue, Payload.Int16.Value, 4);
+QZ45_ASSERT_END(Int16, 6);
 QZ45_ASSERT_AT(EventValue, Payload.Int32.Value, 4);
+QZ45_ASSERT_END(Int32, 8);
 QZ45_ASSERT_AT(EventValue, Payload.Single.Value, 4);
+QZ45_ASSERT_END(Single, 8);
 QZ45_ASSERT_AT(EventValue, Payload.Double.Value, 4);
+QZ45_ASSERT_END(Double, 12);
 QZ45_ASSERT_AT(EventValue, Payload.TimeWord.Time, 4);
+QZ45_ASSERT_END(TimeWord, 8);
 QZ45_ASSERT_AT(EventValue, Payload.PackedTime.FAST, 4);
 QZ45_ASSERT_AT(EventValue, Payload.PackedTime.SLOW, 8);
+QZ45_ASSERT_END(PackedTime, 12);
+
+QZ45_ASSERT_AT(EventValue, Payload.Int16Status.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Int16Status.Status, 6);
 QZ45_ASSERT_AT(EventValue, Payload.Int16Status.Level, 8);
+QZ45_ASSERT_END(Int16Status, 10);
+QZ45_ASSERT_AT(EventValue, Payload.Int32Status.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Int32Status.Status, 8);
 QZ45_ASSERT_AT(EventValue, Payload.Int32Status.Level, 10);
+QZ45_ASSERT_END(Int32Status, 12);
+QZ45_ASSERT_AT(EventValue, Payload.SingleStatus.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatus.Status, 8);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatus.Level, 10);
+QZ45_ASSERT_END(SingleStatus, 12);
+QZ45_ASSERT_AT(EventValue, Payload.DoubleStatus.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatus.Status, 12);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatus.Level, 14);
+QZ45_ASSERT_END(DoubleStatus, 16);
+
+QZ45_ASSERT_AT(EventValue, Payload.Int16StatusPacked.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusPacked.Status, 6);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusPacked.Level, 8);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusPacked.FAST, 12);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusPacked.SLOW, 16);
+QZ45_ASSERT_END(Int16StatusPacked, 20);
+QZ45_ASSERT_AT(EventValue, Payload.Int32StatusPacked.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Int32StatusPacked.Status, 8);
+QZ45_ASSERT_AT(EventValue, Payload.Int32StatusPacked.Level, 10);
 QZ45_ASSERT_AT(EventValue, Payload.Int32StatusPacked.FAST, 12);
 QZ45_ASSERT_AT(EventValue, Payload.Int32StatusPacked.SLOW, 16);
+QZ45_ASSERT_END(Int32StatusPacked, 20);
+QZ45_ASSERT_AT(EventValue, Payload.SingleStatusPacked.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatusPacked.Status, 8);
+QZ45_ASSERT_AT(EventValue, Payload.SingleStatusPacked.Level, 10);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatusPacked.FAST, 12);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatusPacked.SLOW, 16);
+QZ45_ASSERT_END(SingleStatusPacked, 20);
+QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusPacked.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusPacked.Status, 12);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusPacked.Level, 14);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusPacked.FAST, 16);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusPacked.SLOW, 20);
+QZ45_ASSERT_END(DoubleStatusPacked, 24);
+
 QZ45_ASSERT_AT(EventValue, Payload.Stamp.secs, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Stamp.usecs, 8);
+QZ45_ASSERT_END(Stamp, 12);
+QZ45_ASSERT_AT(EventValue, Payload.Int16StatusStamp.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusStamp.Status, 6);
+QZ45_ASSERT_AT(EventValue, Payload.Int16StatusStamp.Level, 8);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusStamp.secs, 12);
 QZ45_ASSERT_AT(EventValue, Payload.Int16StatusStamp.usecs, 16);
+QZ45_ASSERT_END(Int16StatusStamp, 20);
+QZ45_ASSERT_AT(EventValue, Payload.Int32StatusStamp.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.Int32StatusStamp.Status, 8);
+QZ45_ASSERT_AT(EventValue, Payload.Int32StatusStamp.Level, 10);
 QZ45_ASSERT_AT(EventValue, Payload.Int32StatusStamp.secs, 12);
 QZ45_ASSERT_AT(EventValue, Payload.Int32StatusStamp.usecs, 16);
+QZ45_ASSERT_END(Int32StatusStamp, 20);
+QZ45_ASSERT_AT(EventValue, Payload.SingleStatusStamp.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatusStamp.Status, 8);
+QZ45_ASSERT_AT(EventValue, Payload.SingleStatusStamp.Level, 10);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatusStamp.secs, 12);
 QZ45_ASSERT_AT(EventValue, Payload.SingleStatusStamp.usecs, 16);
+QZ45_ASSERT_END(SingleStatusStamp, 20);
+QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusStamp.Value, 4);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusStamp.Status, 12);
+QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusStamp.Level, 14);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusStamp.secs, 16);
 QZ45_ASSERT_AT(EventValue, Payload.DoubleStatusStamp.usecs, 20);
+QZ45_ASSERT_END(DoubleStatusStamp, 24);
+
 QZ45_ASSERT_AT(EventValue, Payload.TextRef.Text, 4);
 QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.Text, 4);
 QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.Text, 4);
 #if UINTPTR_MAX == 0xFFFFFFFFu
 /* The 32-bit layout of the text by address: the address takes 4 bytes. */
-QZ45_ASSERT_AT(EventValue, Payload.TextRef.TextLen, 8);
-QZ45_ASSERT_AT(EventValue, Payload.TextRef.Status, 12);
-QZ45_ASSERT_AT(EventValue, Payload.TextRef.Level, 14);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.TextLen, 8);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.Status, 12);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.FAST, 16);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.SLOW, 20);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.TextLen, 8);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.Status, 12);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.secs, 16);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.usecs, 20);
+#  define QZ45_TEXT_REF_SHIFT 0
 #else
 /* Wider addresses: the address takes 8 bytes and the members behind it
  * move back by 4; the block keeps its 608 bytes. */
-QZ45_ASSERT_AT(EventValue, Payload.TextRef.TextLen, 12);
-QZ45_ASSERT_AT(EventValue, Payload.TextRef.Status, 16);
-QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.secs, 20);
+#  define QZ45_TEXT_REF_SHIFT 4
 #endif
+QZ45_ASSERT_AT(EventValue, Payload.TextRef.TextLen, 8 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRef.Status, 12 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRef.Level, 14 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_END(TextRef, 16 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.TextLen, 8 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.Status, 12 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.Level, 14 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.FAST, 16 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.SLOW, 20 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_END(TextRefPacked, 24 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.TextLen, 8 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.Status, 12 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.Level, 14 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.secs, 16 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.usecs, 20 + QZ45_TEXT_REF_SHIFT);
+QZ45_ASSERT_END(TextRefStamp, 24 + QZ45_TEXT_REF_SHIFT);
+#undef QZ45_TEXT_REF_SHIFT
+#undef QZ45_ASSERT_END
 
 QZ45_STATIC_ASSERT(sizeof(EventRecord) == 6364, "EventRecord size");
 QZ45_ASSERT_AT(EventRecord, Path, 0);

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <cstddef>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -65,7 +66,7 @@ public:
     Variant &operator=(const Variant &) = delete;
     Variant(Variant &&o) noexcept : v_(o.v_) { VariantInit(&o.v_); }
     Variant &operator=(Variant &&o) noexcept {
-        if (this != &o) {
+        if (this != std::addressof(o)) {  // operator& is deleted
             clear();
             v_ = o.v_;
             VariantInit(&o.v_);
