@@ -29,8 +29,14 @@ const std::vector<Place> kCommon = {
     {4, "SetEventTime", Date}, {5, "SetSeverity", Long}, {6, "SetRefId", Text},
     {7, "SetCategory", Long}, {8, "Reset", None},        {9, "SetAuditTrail", Bool}};
 
-std::vector<Place> With(std::vector<Place> more) {
+// Places 10 to 15 of both change interfaces.
+const std::vector<Place> kChangeDescriptor = {
+    {10, "SetDescriptor", Text}, {11, "SetDescriptorType", Text}, {12, "SetUnit", Text},
+    {13, "SetProperty", Text},   {14, "SetOldValue", Value},      {15, "SetNewValue", Value}};
+
+std::vector<Place> With(std::vector<Place> middle, std::vector<Place> more = {}) {
     std::vector<Place> all = kCommon;
+    all.insert(all.end(), middle.begin(), middle.end());
     all.insert(all.end(), more.begin(), more.end());
     return all;
 }
@@ -135,28 +141,14 @@ TEST_F(AuditServiceAbi, GeneralEventPlaces) {
 
 TEST_F(AuditServiceAbi, ChangeEventPlaces) {
     CheckPlaces(CLSID_ChangeEvent, IID_IChangeEvent, AUDIT_DOUBLE_CHANGE_EVENT,
-                With({{10, "SetDescriptor", Text},
-                      {11, "SetDescriptorType", Text},
-                      {12, "SetUnit", Text},
-                      {13, "SetProperty", Text},
-                      {14, "SetOldValue", Value},
-                      {15, "SetNewValue", Value},
-                      {16, "SetPath", Text},
-                      {17, "SetArea", Text}}));
+                With(kChangeDescriptor, {{16, "SetPath", Text}, {17, "SetArea", Text}}));
 }
 
 TEST_F(AuditServiceAbi, HistoryChangeEventPlaces) {
     CheckPlaces(CLSID_HistoryChangeEvent, IID_IHistoryChangeEvent,
                 AUDIT_DOUBLE_HISTORY_CHANGE_EVENT,
-                With({{10, "SetDescriptor", Text},
-                      {11, "SetDescriptorType", Text},
-                      {12, "SetUnit", Text},
-                      {13, "SetProperty", Text},
-                      {14, "SetOldValue", Value},
-                      {15, "SetNewValue", Value},
-                      {16, "SetHistory", Date},
-                      {17, "SetPath", Text},
-                      {18, "SetArea", Text}}));
+                With(kChangeDescriptor,
+                     {{16, "SetHistory", Date}, {17, "SetPath", Text}, {18, "SetArea", Text}}));
 }
 
 TEST_F(AuditServiceAbi, ClientContextLoggerAndTheirRecordedArguments) {
