@@ -44,9 +44,12 @@ target_compile_definitions(qz45_static PUBLIC QZ45_BUILDING_LIBRARY WIN32_LEAN_A
                                               _WIN32_WINNT=0x0601)
 target_link_libraries(qz45_static PUBLIC ${QZ45_SYSTEM_LIBS})
 
+add_subdirectory(services/common)
+
 add_subdirectory(tools/qz45event)
 
 if(QZ45_BUILD_TESTS)
+    add_subdirectory(tests/double)
     add_subdirectory(tests/win32)
 endif()
 

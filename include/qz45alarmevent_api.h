@@ -426,6 +426,28 @@ QZ45_API void QZ45_CALL PopulateChangeValueEvent(
     const EventValue *oldValue, const EventValue *newValue,
     int16_t *status);
 
+/* Open a use of the library. The first open joins the calling thread to a
+ * COM apartment (multithreaded, or the thread's single-threaded one) and
+ * connects to the audit service; further opens only count. Returns S_OK, or
+ * the failure of the apartment join or of the connection (nothing stays
+ * open then). Optional: without an open use, every event connects and
+ * disconnects on its own. */
+QZ45_API QZ45_HRESULT QZ45_CALL InitializeQZ45AlarmEvent(void);
+
+/* Close a use. The close of the last one disconnects from the audit service
+ * (its result is returned) and leaves the apartment the first open joined.
+ * S_OK when no use is open. */
+QZ45_API QZ45_HRESULT QZ45_CALL UninitializeQZ45AlarmEvent(void);
+
+/* Join the calling thread to a COM apartment with the library's policy
+ * (multithreaded, or the thread's single-threaded one). Returns the result
+ * of the last CoInitializeEx call. Does not count. */
+QZ45_API QZ45_HRESULT QZ45_CALL QZ45AlarmEventCoInit(void);
+
+/* Leave the apartment joined by the last successful QZ45AlarmEventCoInit,
+ * if any. Always S_OK. */
+QZ45_API QZ45_HRESULT QZ45_CALL QZ45AlarmEventCoUninit(void);
+
 /* Deliver one record to the audit service. The record is completed in place
  * (Path, AppKey, AppName, EventTime and per type Descriptor, DescriptorType,
  * Property). status->status receives EVT_SUCCESS, EVT_E_BAD_TYPE,

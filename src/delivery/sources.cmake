@@ -5,4 +5,7 @@ list(APPEND QZ45_PORTABLE_SOURCES
 )
 list(APPEND QZ45_WIN32_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/value_conversion.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/submission.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/complete_and_route.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/send_entry.cpp
 )

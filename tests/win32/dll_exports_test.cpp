@@ -29,8 +29,9 @@ TEST(DllExports, ExactlyTheBuiltFunctionsUndecorated) {
     HMODULE dll = LoadLibraryA("qz45alarmevent_api.dll");
     ASSERT_NE(dll, nullptr);
     const std::set<std::string> expected = {
-        "PopulateChangeValueEvent",
-        "PopulateGeneralSystemEvent",
+        "InitializeQZ45AlarmEvent", "PopulateChangeValueEvent", "PopulateGeneralSystemEvent",
+        "QZ45AlarmEventCoInit",     "QZ45AlarmEventCoUninit",   "SendQZ45Event",
+        "UninitializeQZ45AlarmEvent",
     };
     EXPECT_EQ(ExportedNames(dll), expected);
     for (const auto &name : expected) EXPECT_NE(GetProcAddress(dll, name.c_str()), nullptr);

@@ -1,0 +1,443 @@
+// The audit service's test double: six classes that record every call and
+// follow the tests' scripts. See audit_double.h.
+#include "audit_double.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "com_server.h"
+#include "qz45audit_service.h"
+
+STDAPI DllRegisterServer();
+
+namespace {
+
+constexpr int kClassCount = 6;
+const char *const kClassNames[kClassCount] = {"ClientContext", "EventLogger",
+                                              "SystemEvent",   "GeneralEvent",
+                                              "ChangeEvent",   "HistoryChangeEvent"};
+const char *const kPrimaryNames[kClassCount] = {"IClientContext", "IEventLogger",
+                                                "ISystemEvent",   "IGeneralEvent",
+                                                "IChangeEvent",   "IHistoryChangeEvent"};
+const IID *const kPrimaryIids[kClassCount] = {&IID_IClientContext, &IID_IEventLogger,
+                                              &IID_ISystemEvent,   &IID_IGeneralEvent,
+                                              &IID_IChangeEvent,   &IID_IHistoryChangeEvent};
+
+struct Entry {
+    int cls;
+    unsigned id;
+    DWORD thread;
+    std::string op;
+    std::string args;
+};
+
+struct Script {
+    int cls;
+    std::string op;
+    int action;
+    HRESULT hr;
+    DWORD ms;
+    bool once;
+};
+
+// What a call does after it was recorded: nothing special (action -1), or
+// the scripted action.
+struct Plan {
+    int action = -1;
+    HRESULT hr = S_OK;
+    DWORD ms = 0;
+};
+
+class DoubleObject;
+
+std::mutex g_mutex;
+std::vector<Entry> g_log;
+std::vector<Script> g_scripts;
+std::vector<DoubleObject *> g_live;
+unsigned g_nextId = 0;
+
+Plan Record(int cls, unsigned id, const char *op, std::string args) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_log.push_back({cls, id, GetCurrentThreadId(), op, std::move(args)});
+    for (auto it = g_scripts.begin(); it != g_scripts.end(); ++it) {
+        if ((it->cls != AUDIT_DOUBLE_ANY_CLASS && it->cls != cls) || it->op != op) continue;
+        Plan plan{it->action, it->hr, it->ms};
+        if (it->once) g_scripts.erase(it);
+        return plan;
+    }
+    return {};
+}
+
+void WriteToAddressZero() {
+    static volatile uintptr_t zero = 0;
+    *reinterpret_cast<volatile int *>(zero) = 1;
+}
+
+// Carries out the raising actions and the sleep. Runs with no lock held and
+// nothing to destroy on the way out, since a raise never comes back.
+void Raise(const Plan &plan) {
+    switch (plan.action) {
+    case AUDIT_DOUBLE_THROW:
+        RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        break;
+    case AUDIT_DOUBLE_FAULT:
+        WriteToAddressZero();
+        break;
+    case AUDIT_DOUBLE_SLEEP:
+        Sleep(plan.ms);
+        break;
+    default:
+        break;
+    }
+}
+
+// The result of a method: S_OK unless scripted.
+HRESULT Act(const Plan &plan) {
+    Raise(plan);
+    return plan.action == AUDIT_DOUBLE_RETURN || plan.action == AUDIT_DOUBLE_SLEEP ? plan.hr
+                                                                                   : S_OK;
+}
+
+std::string Utf8(const wchar_t *text, int length) {
+    if (length <= 0) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string BstrText(BSTR s) {
+    if (s == nullptr) return "null";
+    return "\"" + Utf8(s, static_cast<int>(SysStringLen(s))) + "\"";
+}
+
+std::string Number(const char *format, double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+std::string DateText(DATE d) { return Number("%.17g", d); }
+std::string LongText(LONG v) { return std::to_string(v); }
+
+std::string VariantText(const VARIANT &v) {
+    switch (V_VT(&v)) {
+    case VT_EMPTY: return "VT_EMPTY";
+    case VT_I2: return "VT_I2:" + std::to_string(V_I2(&v));
+    case VT_I4: return "VT_I4:" + std::to_string(V_I4(&v));
+    case VT_R4: return "VT_R4:" + Number("%.9g", V_R4(&v));
+    case VT_R8: return "VT_R8:" + Number("%.17g", V_R8(&v));
+    case VT_DATE: return "VT_DATE:" + Number("%.17g", V_DATE(&v));
+    case VT_BSTR: return "VT_BSTR:" + BstrText(V_BSTR(&v));
+    default: return "VT_" + std::to_string(V_VT(&v));
+    }
+}
+
+std::string GuidText(REFIID iid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(iid, text, 40);
+    return Utf8(text, static_cast<int>(wcslen(text)));
+}
+
+std::string IidName(REFIID iid) {
+    if (IsEqualIID(iid, IID_IUnknown)) return "IUnknown";
+    if (IsEqualIID(iid, IID_ILoggableEvent)) return "ILoggableEvent";
+    for (int i = 0; i < kClassCount; ++i)
+        if (IsEqualIID(iid, *kPrimaryIids[i])) return kPrimaryNames[i];
+    return GuidText(iid);
+}
+
+// Base of the six classes: identity, recording, QueryInterface and Release.
+class DoubleObject : public qz45svc::ServerObject {
+public:
+    explicit DoubleObject(int cls) : cls_(cls) {
+        std::lock_guard<std::mutex> hold(g_mutex);
+        id_ = ++g_nextId;
+        g_live.push_back(this);
+    }
+    ~DoubleObject() override {
+        std::lock_guard<std::mutex> hold(g_mutex);
+        g_live.erase(std::find(g_live.begin(), g_live.end(), this));
+    }
+
+    int Class() const { return cls_; }
+    ULONG Refs() const { return RefCount(); }
+    virtual IUnknown *PrimaryFace() = 0;
+    virtual ILoggableEvent *LoggableFace() { return nullptr; }
+
+    // The interface for iid with one reference added, or null.
+    void *Take(REFIID iid) {
+        void *face = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, *kPrimaryIids[cls_]))
+            face = PrimaryFace();
+        else if (IsEqualIID(iid, IID_ILoggableEvent))
+            face = LoggableFace();
+        if (face != nullptr) AddRefCount();
+        return face;
+    }
+
+    HRESULT QueryFrom(REFIID iid, void **out) {
+        const Plan plan = Log("QueryInterface", IidName(iid));
+        Raise(plan);
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (plan.action >= 0 && FAILED(plan.hr)) return plan.hr;
+        *out = Take(iid);
+        if (*out == nullptr) return E_NOINTERFACE;
+        return plan.action >= 0 ? plan.hr : S_OK;
+    }
+
+    ULONG ReleaseFrom(const char *face) {
+        const Plan plan = Log("Release", face);
+        Raise(plan);
+        ULONG left = ReleaseCount();  // may delete this
+        return plan.action >= 0 ? static_cast<ULONG>(plan.hr) : left;
+    }
+
+    ULONG AddRefFrom() { return AddRefCount(); }
+
+protected:
+    Plan Log(const char *op, std::string args) { return Record(cls_, id_, op, std::move(args)); }
+    const char *PrimaryName() const { return kPrimaryNames[cls_]; }
+
+private:
+    int cls_;
+    unsigned id_ = 0;
+};
+
+// The text of an interface pointer handed to the double: the class of the
+// double's object behind it, or null / foreign.
+template <class Face>
+std::string ObjectText(Face *p, Face *(*faceOf)(DoubleObject *)) {
+    if (p == nullptr) return "null";
+    std::lock_guard<std::mutex> hold(g_mutex);
+    for (DoubleObject *o : g_live)
+        if (faceOf(o) == p) return kClassNames[o->Class()];
+    return "foreign";
+}
+
+std::string ContextText(IClientContext *p) {
+    return ObjectText<IClientContext>(p, [](DoubleObject *o) -> IClientContext * {
+        return o->Class() == AUDIT_DOUBLE_CLIENT_CONTEXT
+                   ? static_cast<IClientContext *>(o->PrimaryFace())
+                   : nullptr;
+    });
+}
+
+std::string EventText(ILoggableEvent *p) {
+    return ObjectText<ILoggableEvent>(p, [](DoubleObject *o) { return o->LoggableFace(); });
+}
+
+// IUnknown of a class's own interface I, forwarded to DoubleObject.
+template <class I>
+class Primary : public I, public DoubleObject {
+public:
+    using DoubleObject::DoubleObject;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+        return QueryFrom(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefFrom(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseFrom(PrimaryName()); }
+    IUnknown *PrimaryFace() override { return static_cast<I *>(this); }
+};
+
+class ClientContextObject final : public Primary<IClientContext> {
+public:
+    ClientContextObject() : Primary(AUDIT_DOUBLE_CLIENT_CONTEXT) {}
+    HRESULT STDMETHODCALLTYPE SetAppName(BSTR appName) override {
+        const Plan plan = Log("SetAppName", BstrText(appName));
+        return Act(plan);
+    }
+    HRESULT STDMETHODCALLTYPE SetIdentity(BSTR user, BSTR domain, BSTR applicationId) override {
+        const Plan plan = Log("SetIdentity", BstrText(user) + ", " + BstrText(domain) + ", " +
+                                                 BstrText(applicationId));
+        return Act(plan);
+    }
+};
+
+class EventLoggerObject final : public Primary<IEventLogger> {
+public:
+    EventLoggerObject() : Primary(AUDIT_DOUBLE_EVENT_LOGGER) {}
+    HRESULT STDMETHODCALLTYPE Submit(ILoggableEvent *event) override {
+        const Plan plan = Log("Submit", EventText(event));
+        return Act(plan);
+    }
+};
+
+// An event object: its own interface I and an ILoggableEvent face of its own
+// (a separate vtable, so that calls through it are told apart in the log).
+// Every setter of the three event interfaces is defined here; those I
+// declares override its methods, the rest are unused.
+template <class I, int Cls>
+class EventObject final : public Primary<I> {
+public:
+    EventObject() : Primary<I>(Cls), loggable_(this) {}
+    ILoggableEvent *LoggableFace() override { return &loggable_; }
+
+#define QZ45_DOUBLE_SETTER(Name, Type, Text)                    \
+    HRESULT STDMETHODCALLTYPE Name(Type value) {                \
+        const Plan plan = this->Log(#Name, Text(value));        \
+        return Act(plan);                                       \
+    }
+    QZ45_DOUBLE_SETTER(SetAppKey, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetContext, IClientContext *, ContextText)
+    QZ45_DOUBLE_SETTER(SetMessage, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetEventTime, DATE, DateText)
+    QZ45_DOUBLE_SETTER(SetSeverity, LONG, LongText)
+    QZ45_DOUBLE_SETTER(SetRefId, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetCategory, LONG, LongText)
+    QZ45_DOUBLE_SETTER(SetAuditTrail, VARIANT_BOOL, LongText)
+    QZ45_DOUBLE_SETTER(SetPath, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetArea, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetDescriptor, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetDescriptorType, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetUnit, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetProperty, BSTR, BstrText)
+    QZ45_DOUBLE_SETTER(SetValue, VARIANT, VariantText)
+    QZ45_DOUBLE_SETTER(SetOldValue, VARIANT, VariantText)
+    QZ45_DOUBLE_SETTER(SetNewValue, VARIANT, VariantText)
+    QZ45_DOUBLE_SETTER(SetHistory, DATE, DateText)
+#undef QZ45_DOUBLE_SETTER
+
+    HRESULT STDMETHODCALLTYPE Reset() {
+        const Plan plan = this->Log("Reset", "");
+        return Act(plan);
+    }
+
+private:
+    struct Loggable final : ILoggableEvent {
+        explicit Loggable(EventObject *outer) : outer_(outer) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+            return outer_->QueryFrom(iid, out);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return outer_->AddRefFrom(); }
+        ULONG STDMETHODCALLTYPE Release() override { return outer_->ReleaseFrom("ILoggableEvent"); }
+        EventObject *outer_;
+    } loggable_;
+};
+
+// The event objects' setters are non-virtual members where I has no such
+// method; calls come only through the vtable, so nothing else is needed.
+using SystemEventObject = EventObject<ISystemEvent, AUDIT_DOUBLE_SYSTEM_EVENT>;
+using GeneralEventObject = EventObject<IGeneralEvent, AUDIT_DOUBLE_GENERAL_EVENT>;
+using ChangeEventObject = EventObject<IChangeEvent, AUDIT_DOUBLE_CHANGE_EVENT>;
+using HistoryChangeEventObject = EventObject<IHistoryChangeEvent, AUDIT_DOUBLE_HISTORY_CHANGE_EVENT>;
+
+template <class T, int Cls>
+HRESULT Create(REFIID iid, void **out) {
+    const Plan plan = Record(Cls, 0, "Create", "");
+    Raise(plan);
+    if (plan.action >= 0 && FAILED(plan.hr)) return plan.hr;
+    T *object = new (std::nothrow) T();
+    if (object == nullptr) return E_OUTOFMEMORY;
+    *out = object->Take(iid);
+    if (*out == nullptr) {
+        delete object;
+        return E_NOINTERFACE;
+    }
+    return plan.action >= 0 ? plan.hr : S_OK;
+}
+
+const qz45svc::ServerClass kClasses[kClassCount] = {
+    {&CLSID_ClientContext, "Audit double ClientContext",
+     Create<ClientContextObject, AUDIT_DOUBLE_CLIENT_CONTEXT>},
+    {&CLSID_EventLogger, "Audit double EventLogger",
+     Create<EventLoggerObject, AUDIT_DOUBLE_EVENT_LOGGER>},
+    {&CLSID_SystemEvent, "Audit double SystemEvent",
+     Create<SystemEventObject, AUDIT_DOUBLE_SYSTEM_EVENT>},
+    {&CLSID_GeneralEvent, "Audit double GeneralEvent",
+     Create<GeneralEventObject, AUDIT_DOUBLE_GENERAL_EVENT>},
+    {&CLSID_ChangeEvent, "Audit double ChangeEvent",
+     Create<ChangeEventObject, AUDIT_DOUBLE_CHANGE_EVENT>},
+    {&CLSID_HistoryChangeEvent, "Audit double HistoryChangeEvent",
+     Create<HistoryChangeEventObject, AUDIT_DOUBLE_HISTORY_CHANGE_EVENT>},
+};
+
+std::string EntryLine(size_t i, const Entry &e) {
+    const char *name = e.cls >= 0 && e.cls < kClassCount ? kClassNames[e.cls] : "?";
+    return "#" + std::to_string(i) + " " + name + "#" + std::to_string(e.id) + "." + e.op + "(" +
+           e.args + ") thread " + std::to_string(e.thread) + "\n";
+}
+
+size_t CopyText(const std::string &text, char *buffer, size_t size) {
+    if (buffer != nullptr && size > 0) {
+        size_t n = std::min(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return text.size();
+}
+
+}  // namespace
+
+namespace qz45svc {
+const ServerClass *ServerClasses(std::size_t *count) {
+    *count = kClassCount;
+    return kClasses;
+}
+}  // namespace qz45svc
+
+extern "C" {
+
+long AUDIT_DOUBLE_CALL AuditDoubleRegister(void) { return DllRegisterServer(); }
+
+void AUDIT_DOUBLE_CALL AuditDoubleReset(void) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_log.clear();
+    g_scripts.clear();
+}
+
+void AUDIT_DOUBLE_CALL AuditDoubleScript(int classIndex, const char *operation, int action,
+                                         long hresult, unsigned long sleepMs, int once) {
+    if (operation == nullptr) return;
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_scripts.push_back({classIndex, operation, action, hresult, sleepMs, once != 0});
+}
+
+int AUDIT_DOUBLE_CALL AuditDoubleCallCount(void) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    return static_cast<int>(g_log.size());
+}
+
+int AUDIT_DOUBLE_CALL AuditDoubleGetCall(int index, AuditDoubleCall *call, char *arguments,
+                                         size_t size) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    if (index < 0 || static_cast<size_t>(index) >= g_log.size()) return -1;
+    const Entry &e = g_log[static_cast<size_t>(index)];
+    if (call != nullptr) {
+        call->ClassIndex = e.cls;
+        call->InstanceId = e.id;
+        call->ThreadId = e.thread;
+        CopyText(e.op, call->Operation, sizeof call->Operation);
+    }
+    return static_cast<int>(CopyText(e.args, arguments, size));
+}
+
+long AUDIT_DOUBLE_CALL AuditDoubleLiveObjects(void) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    return static_cast<long>(g_live.size());
+}
+
+long AUDIT_DOUBLE_CALL AuditDoubleOutstandingRefs(void) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    long refs = 0;
+    for (const DoubleObject *o : g_live) refs += static_cast<long>(o->Refs());
+    return refs;
+}
+
+size_t AUDIT_DOUBLE_CALL AuditDoubleFormatLog(char *buffer, size_t size) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    std::string text;
+    for (size_t i = 0; i < g_log.size(); ++i) text += EntryLine(i, g_log[i]);
+    return CopyText(text, buffer, size);
+}
+
+}  // extern "C"
