@@ -1,6 +1,7 @@
 # Windows tier: the DLL, its internal static library, and the Wine tests.
 include(cmake/warnings.cmake)
 enable_language(RC)
+include(GNUInstallDirs)
 
 set(QZ45_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
@@ -45,6 +46,7 @@ target_compile_definitions(qz45_static PUBLIC QZ45_BUILDING_LIBRARY WIN32_LEAN_A
 target_link_libraries(qz45_static PUBLIC ${QZ45_SYSTEM_LIBS})
 
 add_subdirectory(services/common)
+add_subdirectory(services/reference)
 
 add_subdirectory(tools/qz45event)
 
@@ -56,7 +58,6 @@ endif()
 # ---------------------------------------------------------------------------
 # Install tree for Windows developers: the DLL, both headers, an import
 # library for mingw-w64 and one for MSVC, and a CMake package.
-include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # MSVC links against an import library made from the same export list.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "com_server.h"
+#include "ole_text.h"
 #include "qz45audit_service.h"
 
 STDAPI DllRegisterServer();
@@ -106,45 +107,31 @@ HRESULT Act(const Plan &plan) {
                                                                                    : S_OK;
 }
 
-std::string Utf8(const wchar_t *text, int length) {
-    if (length <= 0) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 std::string BstrText(BSTR s) {
     if (s == nullptr) return "null";
-    return "\"" + Utf8(s, static_cast<int>(SysStringLen(s))) + "\"";
+    return "\"" + qz45svc::BstrUtf8(s) + "\"";
 }
 
-std::string Number(const char *format, double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, v);
-    return text;
-}
-
-std::string DateText(DATE d) { return Number("%.17g", d); }
+std::string DateText(DATE d) { return qz45svc::NumberText("%.17g", d); }
 std::string LongText(LONG v) { return std::to_string(v); }
 
 std::string VariantText(const VARIANT &v) {
+    const std::string type = qz45svc::VariantTypeName(V_VT(&v));
     switch (V_VT(&v)) {
-    case VT_EMPTY: return "VT_EMPTY";
-    case VT_I2: return "VT_I2:" + std::to_string(V_I2(&v));
-    case VT_I4: return "VT_I4:" + std::to_string(V_I4(&v));
-    case VT_R4: return "VT_R4:" + Number("%.9g", V_R4(&v));
-    case VT_R8: return "VT_R8:" + Number("%.17g", V_R8(&v));
-    case VT_DATE: return "VT_DATE:" + Number("%.17g", V_DATE(&v));
-    case VT_BSTR: return "VT_BSTR:" + BstrText(V_BSTR(&v));
-    default: return "VT_" + std::to_string(V_VT(&v));
+    case VT_I2: return type + ":" + std::to_string(V_I2(&v));
+    case VT_I4: return type + ":" + std::to_string(V_I4(&v));
+    case VT_R4: return type + ":" + qz45svc::NumberText("%.9g", V_R4(&v));
+    case VT_R8: return type + ":" + qz45svc::NumberText("%.17g", V_R8(&v));
+    case VT_DATE: return type + ":" + qz45svc::NumberText("%.17g", V_DATE(&v));
+    case VT_BSTR: return type + ":" + BstrText(V_BSTR(&v));
+    default: return type;
     }
 }
 
 std::string GuidText(REFIID iid) {
     wchar_t text[40] = {};
     StringFromGUID2(iid, text, 40);
-    return Utf8(text, static_cast<int>(wcslen(text)));
+    return qz45svc::Utf8(text);
 }
 
 std::string IidName(REFIID iid) {
