@@ -49,6 +49,7 @@ add_subdirectory(services/common)
 add_subdirectory(services/reference)
 
 add_subdirectory(tools/qz45event)
+add_subdirectory(tools/qz45trail)
 
 if(QZ45_BUILD_TESTS)
     add_subdirectory(tests/double)

@@ -46,8 +46,11 @@ int RegisterEventSource(const std::string &dll) {
 }
 
 void PrintOutcome(const EventStatus &st) {
-    std::printf("status %s (%d), hresult 0x%08lX\n", qz45event::StatusName(st.status),
-                static_cast<int>(st.status), static_cast<unsigned long>(st.hresult));
+    std::printf("status %s (%d)", qz45event::StatusName(st.status), static_cast<int>(st.status));
+    if (st.status == EVT_E_INVALID || st.status == EVT_E_BAD_TYPE)
+        std::printf(", refused before reaching the audit service\n");
+    else
+        std::printf(", hresult 0x%08lX\n", static_cast<unsigned long>(st.hresult));
 }
 
 int Send(qz45event::SenderOptions &o) {
@@ -71,7 +74,7 @@ int Send(qz45event::SenderOptions &o) {
     if (FAILED(hr))
         std::fprintf(stderr, "qz45event: the library could not connect (0x%08lX); "
                              "each send connects by itself\n", static_cast<unsigned long>(hr));
-    const bool terminal = _isatty(_fileno(stdout)) && !o.quiet;
+    const bool terminal = _isatty(_fileno(stdout)) && !o.quiet && !o.verbose;
     unsigned failed = 0;
     EventStatus last{EVT_SUCCESS, 0, 0};
     EventStatus firstFailure{EVT_SUCCESS, 0, 0};
@@ -81,6 +84,10 @@ int Send(qz45event::SenderOptions &o) {
         SendQZ45Event(&copy, &st);
         if (st.status != EVT_SUCCESS && failed++ == 0) firstFailure = st;
         last = st;
+        if (o.verbose && !o.quiet) {
+            std::printf("send %u: ", i);
+            PrintOutcome(st);
+        }
         if (terminal && (i % 100 == 0 || i == o.repeat))
             std::printf("\rsent %u/%u, %u failed", i, o.repeat, failed), std::fflush(stdout);
     }

@@ -167,6 +167,7 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
     send->add_option("--repeat", o.repeat, "Send N events inside one open use of the library")
         ->check(CLI::Range(1u, 100000000u));
     send->add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
+    send->add_flag("-v,--verbose", o.verbose, "With --repeat, print the outcome of every send");
 
     app.add_subcommand("types", "List the event types with their names and categories");
 

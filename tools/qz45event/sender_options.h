@@ -28,6 +28,7 @@ struct SenderOptions {
     std::optional<ValueOption> oldValue, newValue;
     unsigned repeat = 1;
     bool quiet = false;
+    bool verbose = false;  // with --repeat: one line per send
 
     std::string messageDll;  // register-event-source
 };
