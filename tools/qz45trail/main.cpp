@@ -23,7 +23,7 @@ std::string ValueText(const json &props, const char *key) {
     const json &v = props[key];
     std::string type = Text(v, "type");
     std::string shown = v.contains("utc") ? Text(v, "utc") : Text(v, "value");
-    if (type == "VT_BSTR") shown = "\"" + shown + "\"";
+    if (type == "VT_BSTR") return "\"" + shown + "\"";
     return type.substr(type.rfind('_') + 1) + " " + shown;
 }
 
