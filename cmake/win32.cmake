@@ -54,6 +54,7 @@ add_subdirectory(tools/qz45trail)
 if(QZ45_BUILD_TESTS)
     add_subdirectory(tests/double)
     add_subdirectory(tests/win32)
+    add_subdirectory(tests/soak)
 endif()
 
 # ---------------------------------------------------------------------------

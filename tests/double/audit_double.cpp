@@ -65,16 +65,51 @@ std::vector<Script> g_scripts;
 std::vector<DoubleObject *> g_live;
 unsigned g_nextId = 0;
 
+// Soak mode: logging can be switched off, random faults switched on, and the
+// double keeps the few facts a long run checks.
+bool g_logging = true;
+unsigned g_chaosPpm = 0;         // chance of a random fault per call, in millionths
+unsigned g_chaosMaxSleepMs = 0;
+uint32_t g_random = 1;           // xorshift state
+long g_faultsInjected = 0;
+long g_abandonedRefs = 0;        // Release calls that raised instead of releasing
+long g_interleavings = 0;
+std::vector<std::string> g_submitted;  // RefIds of events submitted successfully
+
+uint32_t NextRandom() {
+    g_random ^= g_random << 13;
+    g_random ^= g_random >> 17;
+    g_random ^= g_random << 5;
+    return g_random;
+}
+
+// A random fault for one call. Creation only fails or is slow: a raise inside
+// the system's own creation path would leave its state to chance, which is
+// not what is tested here.
+Plan ChaosPlan(const char *op) {
+    Plan plan;
+    if (g_chaosPpm == 0 || NextRandom() % 1000000u >= g_chaosPpm) return plan;
+    ++g_faultsInjected;
+    const bool creation = std::strcmp(op, "Create") == 0;
+    switch (NextRandom() % (creation ? 2u : 4u)) {
+    case 0: plan.action = AUDIT_DOUBLE_RETURN; plan.hr = creation ? REGDB_E_CLASSNOTREG : E_FAIL; break;
+    case 1: plan.action = AUDIT_DOUBLE_SLEEP; plan.ms = g_chaosMaxSleepMs ? NextRandom() % (g_chaosMaxSleepMs + 1) : 0; break;
+    case 2: plan.action = AUDIT_DOUBLE_THROW; break;
+    default: plan.action = AUDIT_DOUBLE_FAULT; break;
+    }
+    return plan;
+}
+
 Plan Record(int cls, unsigned id, const char *op, std::string args) {
     std::lock_guard<std::mutex> hold(g_mutex);
-    g_log.push_back({cls, id, GetCurrentThreadId(), op, std::move(args)});
+    if (g_logging) g_log.push_back({cls, id, GetCurrentThreadId(), op, std::move(args)});
     for (auto it = g_scripts.begin(); it != g_scripts.end(); ++it) {
         if ((it->cls != AUDIT_DOUBLE_ANY_CLASS && it->cls != cls) || it->op != op) continue;
         Plan plan{it->action, it->hr, it->ms};
         if (it->once) g_scripts.erase(it);
         return plan;
     }
-    return {};
+    return ChaosPlan(op);
 }
 
 void WriteToAddressZero() {
@@ -184,6 +219,10 @@ public:
 
     ULONG ReleaseFrom(const char *face) {
         const Plan plan = Log("Release", face);
+        if (plan.action == AUDIT_DOUBLE_THROW || plan.action == AUDIT_DOUBLE_FAULT) {
+            std::lock_guard<std::mutex> hold(g_mutex);
+            ++g_abandonedRefs;
+        }
         Raise(plan);
         ULONG left = ReleaseCount();  // may delete this
         return plan.action >= 0 ? static_cast<ULONG>(plan.hr) : left;
@@ -191,8 +230,29 @@ public:
 
     ULONG AddRefFrom() { return AddRefCount(); }
 
+    // The event's RefId as last set, and ownership of the object from its
+    // Reset to its Submit, to tell interleaved property calls.
+    std::string refId;
+    DWORD owner = 0;
+
+    void EndOwnership() {
+        std::lock_guard<std::mutex> hold(g_mutex);
+        if (owner != 0 && owner != GetCurrentThreadId()) ++g_interleavings;
+        owner = 0;
+    }
+
 protected:
-    Plan Log(const char *op, std::string args) { return Record(cls_, id_, op, std::move(args)); }
+    Plan Log(const char *op, std::string args) {
+        if (cls_ >= AUDIT_DOUBLE_SYSTEM_EVENT) {
+            std::lock_guard<std::mutex> hold(g_mutex);
+            const DWORD me = GetCurrentThreadId();
+            if (std::strcmp(op, "Reset") == 0)
+                owner = me;
+            else if (std::strncmp(op, "Set", 3) == 0 && owner != 0 && owner != me)
+                ++g_interleavings;
+        }
+        return Record(cls_, id_, op, std::move(args));
+    }
     const char *PrimaryName() const { return kPrimaryNames[cls_]; }
 
 private:
@@ -255,7 +315,17 @@ public:
     EventLoggerObject() : Primary(AUDIT_DOUBLE_EVENT_LOGGER) {}
     HRESULT STDMETHODCALLTYPE Submit(ILoggableEvent *event) override {
         const Plan plan = Log("Submit", EventText(event));
-        return Act(plan);
+        HRESULT hr = Act(plan);
+        if (SUCCEEDED(hr)) {
+            std::lock_guard<std::mutex> hold(g_mutex);
+            for (DoubleObject *o : g_live)
+                if (event != nullptr && o->LoggableFace() == event) {
+                    g_submitted.push_back(o->refId);
+                    if (o->owner != 0 && o->owner != GetCurrentThreadId()) ++g_interleavings;
+                    o->owner = 0;
+                }
+        }
+        return hr;
     }
 };
 
@@ -279,7 +349,14 @@ public:
     QZ45_DOUBLE_SETTER(SetMessage, BSTR, BstrText)
     QZ45_DOUBLE_SETTER(SetEventTime, DATE, DateText)
     QZ45_DOUBLE_SETTER(SetSeverity, LONG, LongText)
-    QZ45_DOUBLE_SETTER(SetRefId, BSTR, BstrText)
+    HRESULT STDMETHODCALLTYPE SetRefId(BSTR value) {
+        const Plan plan = this->Log("SetRefId", BstrText(value));
+        {
+            std::lock_guard<std::mutex> hold(g_mutex);
+            this->refId = qz45svc::BstrUtf8(value);
+        }
+        return Act(plan);
+    }
     QZ45_DOUBLE_SETTER(SetCategory, LONG, LongText)
     QZ45_DOUBLE_SETTER(SetAuditTrail, VARIANT_BOOL, LongText)
     QZ45_DOUBLE_SETTER(SetPath, BSTR, BstrText)
@@ -418,6 +495,35 @@ long AUDIT_DOUBLE_CALL AuditDoubleOutstandingRefs(void) {
     long refs = 0;
     for (const DoubleObject *o : g_live) refs += static_cast<long>(o->Refs());
     return refs;
+}
+
+void AUDIT_DOUBLE_CALL AuditDoubleSoak(int logging, unsigned seed, unsigned faultsPerMillion,
+                                       unsigned maxSleepMs) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_logging = logging != 0;
+    g_random = seed != 0 ? seed : 1;
+    g_chaosPpm = faultsPerMillion;
+    g_chaosMaxSleepMs = maxSleepMs;
+}
+
+void AUDIT_DOUBLE_CALL AuditDoubleSoakFacts(AuditDoubleFacts *facts) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    facts->FaultsInjected = g_faultsInjected;
+    facts->AbandonedRefs = g_abandonedRefs;
+    facts->Interleavings = g_interleavings;
+    facts->Submitted = static_cast<long>(g_submitted.size());
+}
+
+long AUDIT_DOUBLE_CALL AuditDoubleSubmittedCount(const char *refId) {
+    if (refId == nullptr) return 0;
+    std::lock_guard<std::mutex> hold(g_mutex);
+    return static_cast<long>(std::count(g_submitted.begin(), g_submitted.end(), refId));
+}
+
+void AUDIT_DOUBLE_CALL AuditDoubleForgetSubmitted(void) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    g_submitted.clear();
+    g_submitted.shrink_to_fit();
 }
 
 size_t AUDIT_DOUBLE_CALL AuditDoubleFormatLog(char *buffer, size_t size) {

@@ -98,6 +98,29 @@ AUDIT_DOUBLE_API long AUDIT_DOUBLE_CALL AuditDoubleOutstandingRefs(void);
  * bytes including the terminator; returns the full length. */
 AUDIT_DOUBLE_API size_t AUDIT_DOUBLE_CALL AuditDoubleFormatLog(char *buffer, size_t size);
 
+/* Soak mode. logging 0 stops the call log (it would grow without end);
+ * faultsPerMillion > 0 gives every call that no script matches that chance of
+ * a random fault: a failure HRESULT, a sleep of up to maxSleepMs, a raised
+ * foreign C++ exception or an access violation (creation only fails or
+ * sleeps). seed makes the faults repeatable. */
+AUDIT_DOUBLE_API void AUDIT_DOUBLE_CALL AuditDoubleSoak(int logging, unsigned seed,
+                                                        unsigned faultsPerMillion,
+                                                        unsigned maxSleepMs);
+
+typedef struct AuditDoubleFacts {
+    long FaultsInjected;  /* random faults given out */
+    long AbandonedRefs;   /* Release calls that raised instead of releasing */
+    long Interleavings;   /* calls on an event object by a thread other than the
+                             one between its Reset and its Submit */
+    long Submitted;       /* events submitted successfully */
+} AuditDoubleFacts;
+
+AUDIT_DOUBLE_API void AUDIT_DOUBLE_CALL AuditDoubleSoakFacts(AuditDoubleFacts *facts);
+
+/* How many times an event with this RefId was submitted successfully. */
+AUDIT_DOUBLE_API long AUDIT_DOUBLE_CALL AuditDoubleSubmittedCount(const char *refId);
+AUDIT_DOUBLE_API void AUDIT_DOUBLE_CALL AuditDoubleForgetSubmitted(void);
+
 #if defined(__cplusplus)
 }
 #endif
