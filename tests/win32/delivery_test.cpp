@@ -10,7 +10,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "delivery/delivery_report.h"
@@ -259,17 +258,16 @@ TEST_F(Delivery, WithoutAnOpenUseEachEventConnectsAndDisconnects) {
 TEST_F(Delivery, ApartmentOfTheCallingThreadIsKept) {
     OpenUse();
     // A thread in a single-threaded apartment stays in it.
-    std::thread sta([] {
+    OnThread([] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         EventRecord r = Record(EVT_TYPE_STARTUP);
         EXPECT_EQ(Send(r).status, EVT_SUCCESS);
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
         CoUninitialize();
     });
-    sta.join();
     // A thread already in the multithreaded apartment is balanced: after the
     // send it still is, exactly once.
-    std::thread mta([] {
+    OnThread([] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         EventRecord r = Record(EVT_TYPE_STARTUP);
         EXPECT_EQ(Send(r).status, EVT_SUCCESS);
@@ -278,7 +276,6 @@ TEST_F(Delivery, ApartmentOfTheCallingThreadIsKept) {
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         CoUninitialize();
     });
-    mta.join();
 }
 
 TEST_F(Delivery, RefusedRecordsNeverReachTheService) {
@@ -357,17 +354,29 @@ TEST_F(Delivery, BreakerCountsOnlyConsecutiveServiceFailures) {
 
 TEST_F(Delivery, FourThreadsShareTheEventObjectsWithoutInterleaving) {
     OpenUse();
-    constexpr int kThreads = 4, kEvents = 150;
+    static constexpr int kThreads = 4, kEvents = 200;
     std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
+    struct Worker {
+        std::atomic<int> *failures;
+        int type;
+        static DWORD WINAPI Run(void *p) {
+            auto *w = static_cast<Worker *>(p);
             for (int i = 0; i < kEvents; ++i) {
-                EventRecord r = Record(t % 2 ? EVT_TYPE_STARTUP : EVT_TYPE_CHANGE_VALUE);
-                if (Send(r).status != EVT_SUCCESS) ++failures;
+                EventRecord r = Record(w->type);
+                if (Send(r).status != EVT_SUCCESS) ++*w->failures;
             }
-        });
-    for (auto &th : threads) th.join();
+            return 0;
+        }
+    } workers[kThreads];
+    HANDLE threads[kThreads];
+    for (int t = 0; t < kThreads; ++t) {
+        workers[t] = {&failures, t % 2 ? EVT_TYPE_STARTUP : EVT_TYPE_CHANGE_VALUE};
+        threads[t] = CreateThread(nullptr, 0, &Worker::Run, &workers[t], 0, nullptr);
+    }
+    // Bounded: a deadlock fails the test instead of hanging it.
+    ASSERT_EQ(WaitForMultipleObjects(kThreads, threads, TRUE, 60000), WAIT_OBJECT_0)
+        << "senders did not finish within 60 s";
+    for (HANDLE th : threads) CloseHandle(th);
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(audit::Count(audit::kAny, "Submit"), kThreads * kEvents);
     // Between an object's Reset and the Submit of it, every call on that
