@@ -50,15 +50,19 @@ struct GeneralTraits {
     static void Trailing(Object *x, WorkingValues &v) { x->SetValue(v.oldValue.get()); }
 };
 
+// The old and the new value, as both change events take them.
+template <class X>
+void SetChangedValues(X *x, WorkingValues &v) {
+    x->SetOldValue(v.oldValue.get());
+    x->SetNewValue(v.newValue.get());
+}
+
 struct ChangeTraits {
     using Object = IChangeEvent;
     static constexpr bool kNewValue = true, kHistory = false;
     static Object *EventObject(LibraryState &s) { return s.ChangeEvent; }
     static ILoggableEvent *Loggable(LibraryState &s) { return s.ChangeEventLoggable; }
-    static void Trailing(Object *x, WorkingValues &v) {
-        x->SetOldValue(v.oldValue.get());
-        x->SetNewValue(v.newValue.get());
-    }
+    static void Trailing(Object *x, WorkingValues &v) { SetChangedValues(x, v); }
 };
 
 struct HistoryChangeTraits {
@@ -67,8 +71,7 @@ struct HistoryChangeTraits {
     static Object *EventObject(LibraryState &s) { return s.HistoryChangeEvent; }
     static ILoggableEvent *Loggable(LibraryState &s) { return s.HistoryChangeEventLoggable; }
     static void Trailing(Object *x, WorkingValues &v) {
-        x->SetOldValue(v.oldValue.get());
-        x->SetNewValue(v.newValue.get());
+        SetChangedValues(x, v);
         x->SetHistory(v.history);
     }
 };
