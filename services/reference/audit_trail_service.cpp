@@ -263,17 +263,35 @@ std::string NowIso8601() {
 }
 
 // Appends one line and flushes it to the file; the failure's HRESULT else.
+// A write or flush that fails is cut back to where the file ended, so a
+// failed Submit never leaves half a line in the trail.
 HRESULT AppendLine(const std::string &line) {
     std::lock_guard<std::mutex> hold(g_trailMutex);
-    HANDLE file = CreateFileW(TrailPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    struct File {
+        HANDLE h;
+        ~File() {
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        }
+    } opened{CreateFileW(TrailPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    const HANDLE file = opened.h;
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-              written == line.size() && FlushFileBuffers(file);
-    HRESULT hr = ok ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-    if (ok == FALSE && SUCCEEDED(hr)) hr = E_FAIL;
-    CloseHandle(file);
+    LARGE_INTEGER end{};
+    HRESULT hr = S_OK;
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_END)) {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    } else {
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written,
+                                  nullptr) &&
+                        written == line.size() && FlushFileBuffers(file);
+        if (!ok) {
+            const DWORD error = GetLastError();
+            hr = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+            SetEndOfFile(file);
+        }
+    }
     return hr;
 }
 #endif

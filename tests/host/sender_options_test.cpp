@@ -42,7 +42,13 @@ TEST(SenderOptions, ValuesOfEveryKind) {
     EXPECT_FALSE(ParseValue("packed:15,25", v));
     EXPECT_EQ(v.value.Payload.PackedTime.SLOW, 25);
     EXPECT_FALSE(ParseValue("date:946684800.5", v));
-    EXPECT_EQ(v.value.Payload.Stamp.usecs, 5);
+    EXPECT_EQ(v.value.Payload.Stamp.usecs, 500000);  // a fraction of a second
+    EXPECT_EQ(ParseTime("1.000005")->usecs, 5);
+    EXPECT_EQ(ParseTime("1.25")->usecs, 250000);
+    EXPECT_EQ(ParseTime("7")->usecs, 0);
+    EXPECT_FALSE(ParseTime("1.1234567"));
+    EXPECT_FALSE(ParseTime("1.-5"));
+    EXPECT_FALSE(ParseTime("1."));
     EXPECT_FALSE(ParseValue("text:abc", v));
     EXPECT_EQ(v.value.DataType, 3);
     EXPECT_EQ(std::memcmp(v.value.Payload.Text, "abc", 3), 0);
@@ -73,7 +79,7 @@ TEST(SenderOptions, SendFillsTheRecord) {
     EXPECT_EQ(rec.AuditTrail, 0);
     EXPECT_EQ(rec.Severity, 3);
     EXPECT_EQ(rec.History.secs, 946684800);
-    EXPECT_EQ(rec.History.usecs, 25);
+    EXPECT_EQ(rec.History.usecs, 250000);
     EXPECT_EQ(+rec.OldValue.Payload.Double.Value, 1.5);
     EXPECT_STREQ(rec.NewValue.Payload.TextRef.Text, "high");
     EXPECT_EQ(rec.EventTime.secs, 0);  // the library takes "now"

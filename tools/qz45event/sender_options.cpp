@@ -68,8 +68,15 @@ std::optional<TimeStamp> ParseTime(const std::string &text) {
     TimeStamp t{0, 0};
     if (!ParseInt32(text.substr(0, dot), t.secs)) return std::nullopt;
     if (dot != std::string::npos) {
+        // A decimal fraction of a second, to the microsecond: ".5" is
+        // 500,000 microseconds, ".000005" is 5.
+        std::string digits = text.substr(dot + 1);
+        if (digits.empty() || digits.size() > 6 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        digits.resize(6, '0');
         long long usecs;
-        if (!ParseLong(text.substr(dot + 1), 0, 999999, usecs)) return std::nullopt;
+        if (!ParseLong(digits, 0, 999999, usecs)) return std::nullopt;
         t.usecs = static_cast<int32_t>(usecs);
     }
     return t;
@@ -157,9 +164,9 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
     send->add_option("--severity", o.severity, "Severity number");
     send->add_option("--audit-trail", o.auditTrail,
                      "1: the event belongs to the audit trail (the default); 0: it does not");
-    send->add_option("--time", time, "When it happened: SECS[.USECS] since 1970 UTC (default now)");
+    send->add_option("--time", time, "When it happened: SECS[.FRACTION] since 1970 UTC (default now)");
     send->add_option("--history", history,
-                     "Time of the history entry changed: SECS[.USECS] (Change History Value)");
+                     "Time of the history entry changed: SECS[.FRACTION] (Change History Value)");
     send->add_option("--old", oldValue,
                      "Value before: KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, "
                      "packed, record or field (e.g. r8:2.5, field:12,-3)");

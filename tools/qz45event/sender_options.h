@@ -47,11 +47,11 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
 std::optional<int32_t> ParseEventType(const std::string &text);
 
 // KIND:VALUE, for example text:abc, i2:-1, i4:7, r4:2.5, r8:2.5,
-// date:946684800[.usecs], packed:FAST,SLOW, record:12, field:12,-3,
+// date:946684800[.fraction], packed:FAST,SLOW, record:12, field:12,-3,
 // textref:hello. Returns an error line, or nothing when it parsed.
 std::optional<std::string> ParseValue(const std::string &text, ValueOption &out);
 
-// SECS or SECS.USECS.
+// SECS or SECS.FRACTION (a decimal fraction of a second, up to 6 digits).
 std::optional<TimeStamp> ParseTime(const std::string &text);
 
 // Fills the record from the options with PopulateChangeValueEvent.
