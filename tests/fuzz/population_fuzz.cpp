@@ -1,5 +1,8 @@
 // Feeds arbitrary texts (with or without terminators) and argument choices to
-// both population exports.
+// both population exports, and checks the record against the arguments: on
+// success every text field holds its argument (or stays zero), on a refusal
+// the fields before the first over-long text hold theirs and every field from
+// it on is zero.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,6 +41,48 @@ Texts Split(const uint8_t *data, std::size_t size) {
     return t;
 }
 
+template <std::size_t N>
+bool AllZero(const char (&f)[N]) {
+    for (char c : f)
+        if (c != 0) return false;
+    return true;
+}
+
+// One text field of the change export with the index of its argument.
+struct TextField {
+    const char *field;
+    std::size_t size;
+    std::size_t arg;
+};
+
+template <std::size_t N>
+TextField Field(const char (&f)[N], std::size_t arg) {
+    return {f, N, arg};
+}
+
+// Whether the record holds what the change export was given, in argument
+// order, stopping at the first text that does not fit when it was refused.
+bool MatchesArguments(const EventRecord &r, const Texts &t, int16_t status) {
+    const TextField fields[] = {
+        Field(r.Path, 0),       Field(r.AppName, 1),         Field(r.User, 2),
+        Field(r.Domain, 3),     Field(r.Message, 4),         Field(r.RefId, 5),
+        Field(r.AppKey, 6),     Field(r.Descriptor, 7),      Field(r.DescriptorType, 8),
+        Field(r.Area, 9),       Field(r.Unit, 10),           Field(r.Property, 11)};
+    bool refusedYet = false;
+    for (const TextField &f : fields) {
+        const char *arg = t.Get(f.arg);
+        const bool fits = arg == nullptr || std::memchr(arg, 0, f.size) != nullptr;
+        if (!fits) refusedYet = true;
+        if (refusedYet || arg == nullptr) {
+            for (std::size_t i = 0; i < f.size; ++i)
+                if (f.field[i] != 0) return false;
+        } else if (std::strcmp(f.field, arg) != 0) {
+            return false;
+        }
+    }
+    return refusedYet == (status == EVT_E_TOO_LONG);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
@@ -58,8 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                              t.Get(7), t.Get(8), t.Get(9), t.Get(10), t.Get(11), &ts, &v,
                              (size & 4) ? &v : nullptr, &status);
     if (status != EVT_SUCCESS && status != EVT_E_TOO_LONG) __builtin_trap();
-    // Every text field the export wrote is terminated within its field.
-    if (status == EVT_SUCCESS && std::memchr(r.Descriptor, 0, sizeof r.Descriptor) == nullptr)
+    if (!MatchesArguments(r, t, status)) __builtin_trap();
+    if (status == EVT_SUCCESS &&
+        (r.AuditTrail != ((size & 2) ? audit : 1) || std::memcmp(&r.OldValue, &v, sizeof v) != 0 ||
+         ((size & 4) ? std::memcmp(&r.NewValue, &v, sizeof v) != 0 : !AllZero(r.NewValue.Payload.Text))))
         __builtin_trap();
     return 0;
 }
