@@ -105,10 +105,10 @@ protected:
 
 #define QZ45_IUNKNOWN                                                              \
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {    \
-        return Query(iid, out);                                                    \
+        return this->Query(iid, out);                                              \
     }                                                                              \
-    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefCount(); }           \
-    ULONG STDMETHODCALLTYPE Release() override { return ReleaseCount(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return this->AddRefCount(); }     \
+    ULONG STDMETHODCALLTYPE Release() override { return this->ReleaseCount(); }
 
 class ClientContextObject final : public IClientContext, public Unknown<ClientContextObject> {
 public:
@@ -142,11 +142,7 @@ class EventObject final : public I, public ILoggableEvent, public ITrailEvent,
 public:
     explicit EventObject(const char *name, const IID &iid) : name_(name), iid_(iid) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
-        return this->Query(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return this->AddRefCount(); }
-    ULONG STDMETHODCALLTYPE Release() override { return this->ReleaseCount(); }
+    QZ45_IUNKNOWN
     void *Face(REFIID iid) {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_)) return static_cast<I *>(this);
         if (IsEqualIID(iid, IID_ILoggableEvent)) return static_cast<ILoggableEvent *>(this);

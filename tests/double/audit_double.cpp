@@ -233,13 +233,7 @@ public:
     // The event's RefId as last set, and ownership of the object from its
     // Reset to its Submit, to tell interleaved property calls.
     std::string refId;
-    DWORD owner = 0;
-
-    void EndOwnership() {
-        std::lock_guard<std::mutex> hold(g_mutex);
-        if (owner != 0 && owner != GetCurrentThreadId()) ++g_interleavings;
-        owner = 0;
-    }
+    DWORD owner = 0;  // ended by the logger's Submit of this event
 
 protected:
     Plan Log(const char *op, std::string args) {
