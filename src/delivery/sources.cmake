@@ -1,7 +1,6 @@
 list(APPEND QZ45_PORTABLE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/event_completion.cpp
     ${CMAKE_CURRENT_LIST_DIR}/delivery_report.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/ole_date.cpp
 )
 list(APPEND QZ45_WIN32_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/value_conversion.cpp

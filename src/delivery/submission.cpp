@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "delivery/ole_date.h"
+#include "event/ole_date.h"
 #include "delivery/value_conversion.h"
 #include "event/event_types.h"
 #include "event/record_text.h"

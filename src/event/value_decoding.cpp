@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "delivery/ole_date.h"
+#include "event/ole_date.h"
 #include "event/record_text.h"
 
 namespace qz45 {

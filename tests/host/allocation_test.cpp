@@ -7,7 +7,7 @@
 #include <new>
 
 #include "delivery/event_completion.h"
-#include "delivery/ole_date.h"
+#include "event/ole_date.h"
 #include "event/value_decoding.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "delivery/ole_date.h"
+#include "event/ole_date.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "delivery/ole_date.h"
+#include "event/ole_date.h"
 
 namespace qz45 {
 namespace {
