@@ -21,7 +21,9 @@ public:
     uint32_t ExecutablePath(char *buf, uint32_t capacity) const override {
         return GetModuleFileNameA(nullptr, buf, capacity);
     }
-    int32_t Now() const override { return static_cast<int32_t>(_time32(nullptr)); }
+    // The record keeps 32-bit seconds; the 64-bit clock is the one both
+    // architectures' runtimes have.
+    int32_t Now() const override { return static_cast<int32_t>(_time64(nullptr)); }
 };
 
 }  // namespace
