@@ -5,3 +5,9 @@ list(APPEND QZ45_WIN32_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/lifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/service_guard.cpp
 )
+# The guard's structured-exception frame is built per architecture.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    list(APPEND QZ45_WIN32_SOURCES ${CMAKE_CURRENT_LIST_DIR}/service_guard_x64.cpp)
+else()
+    list(APPEND QZ45_WIN32_SOURCES ${CMAKE_CURRENT_LIST_DIR}/service_guard_i686.cpp)
+endif()
