@@ -13,7 +13,7 @@ namespace {
 std::set<std::string> ExportedNames(HMODULE module) {
     auto base = reinterpret_cast<const unsigned char *>(module);
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32 *>(base + dos->e_lfanew);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
     const auto &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     auto exp = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(base + dir.VirtualAddress);
     auto names = reinterpret_cast<const DWORD *>(base + exp->AddressOfNames);

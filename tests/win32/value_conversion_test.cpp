@@ -127,20 +127,30 @@ TEST(EventValueToVariant, Texts) {
     EXPECT_EQ(BstrText(EventValueToVariant(rf).get()), L"12 -3");
 }
 
-// The 32-bit layout as a caller lays it out by hand: address at 4, length at 8.
-TEST(EventValueToVariant, TextByAddressInThe32BitLayout) {
-    static_assert(sizeof(char *) == 4, "the DLL is 32-bit");
-    char buf[] = "hello world";
-    EventValue v = NoisyValue(EVT_VALUE_TEXT_REF_STAMP);
-    PutAt<char *>(v, 4, buf);
-    PutAt<int16_t>(v, 8, 5);
-    EXPECT_EQ(BstrText(EventValueToVariant(v).get()), L"hello");
-    EXPECT_EQ(std::string(buf, sizeof buf), std::string("hello\0world", sizeof buf));
+// A text by address as a caller in any language lays it out by hand: on
+// i686 the address takes 4 bytes at 4 and TextLen sits at 8; on x86-64 the
+// address takes 8 bytes at 4 (unaligned) and TextLen sits at 12.
+TEST(EventValueToVariant, TextByAddressAtTheArchitecturesOffsets) {
+#if defined(_WIN64)
+    constexpr std::size_t kTextLenAt = 12;
+#else
+    constexpr std::size_t kTextLenAt = 8;
+#endif
+    static_assert(kTextLenAt == 4 + sizeof(char *), "the address ends where TextLen begins");
+    for (int16_t code : {EVT_VALUE_TEXT_REF_STATUS, EVT_VALUE_TEXT_REF_PACKED,
+                         EVT_VALUE_TEXT_REF_STAMP}) {
+        char buf[] = "hello world";
+        EventValue v = NoisyValue(code);
+        PutAt<char *>(v, 4, buf);
+        PutAt<int16_t>(v, kTextLenAt, 5);
+        EXPECT_EQ(BstrText(EventValueToVariant(v).get()), L"hello") << code;
+        EXPECT_EQ(std::string(buf, sizeof buf), std::string("hello\0world", sizeof buf));
 
-    PutAt<char *>(v, 4, nullptr);
-    Variant out = EventValueToVariant(v);
-    ASSERT_NE(out.get().bstrVal, nullptr);
-    EXPECT_EQ(BstrText(out.get()), L"");
+        PutAt<char *>(v, 4, nullptr);
+        Variant out = EventValueToVariant(v);
+        ASSERT_NE(out.get().bstrVal, nullptr);
+        EXPECT_EQ(BstrText(out.get()), L"") << code;
+    }
 }
 
 TEST(EventValueToVariant, TextComesFromTheAnsiCodePage) {

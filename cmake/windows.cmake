@@ -1,9 +1,29 @@
 # Windows tier: the DLL, its internal static library, and the Wine tests.
+# One tier per architecture, from the same sources: win32 (i686) and win64
+# (x86-64); QZ45_TIER names it and prefixes its test names.
 include(cmake/warnings.cmake)
 enable_language(RC)
 include(GNUInstallDirs)
 
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(QZ45_TIER win64)
+    set(QZ45_DLLTOOL_MACHINE i386:x86-64)
+else()
+    set(QZ45_TIER win32)
+    set(QZ45_DLLTOOL_MACHINE i386)
+endif()
+
+# The tier's Wine runner: its architecture and its private prefix inside the
+# build tree. ctest runs every Windows program through it.
 set(QZ45_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+find_program(QZ45_WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(NOT QZ45_WINE64_LOADER)
+    set(QZ45_WINE64_LOADER "")
+endif()
+configure_file(cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # One object library feeds both the DLL and the static library the internal
 # tests link against, so they test the very same code.
@@ -67,7 +87,7 @@ include(CMakePackageConfigHelpers)
 set(QZ45_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/lib/qz45alarmevent_api.lib)
 add_custom_command(
     OUTPUT ${QZ45_MSVC_IMPLIB}
-    COMMAND ${CMAKE_DLLTOOL} -m i386 -d ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def
+    COMMAND ${CMAKE_DLLTOOL} -m ${QZ45_DLLTOOL_MACHINE} -d ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def
             -D qz45alarmevent_api.dll -l ${QZ45_MSVC_IMPLIB}
     DEPENDS ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def)
 add_custom_target(qz45_msvc_implib ALL DEPENDS ${QZ45_MSVC_IMPLIB})
