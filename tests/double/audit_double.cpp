@@ -15,6 +15,7 @@
 
 #include "com_server.h"
 #include "ole_text.h"
+#include "own_handler.h"
 #include "qz45audit_service.h"
 
 STDAPI DllRegisterServer();
@@ -130,6 +131,9 @@ void Raise(const Plan &plan) {
     case AUDIT_DOUBLE_SLEEP:
         Sleep(plan.ms);
         break;
+    case AUDIT_DOUBLE_FAULT_HANDLED:
+        audit_double::FaultAndHandleIt();
+        break;
     default:
         break;
     }
@@ -138,8 +142,10 @@ void Raise(const Plan &plan) {
 // The result of a method: S_OK unless scripted.
 HRESULT Act(const Plan &plan) {
     Raise(plan);
-    return plan.action == AUDIT_DOUBLE_RETURN || plan.action == AUDIT_DOUBLE_SLEEP ? plan.hr
-                                                                                   : S_OK;
+    return plan.action == AUDIT_DOUBLE_RETURN || plan.action == AUDIT_DOUBLE_SLEEP ||
+                   plan.action == AUDIT_DOUBLE_FAULT_HANDLED
+               ? plan.hr
+               : S_OK;
 }
 
 std::string BstrText(BSTR s) {
@@ -511,6 +517,8 @@ void AUDIT_DOUBLE_CALL AuditDoubleSoakFacts(AuditDoubleFacts *facts) {
     facts->Interleavings = g_interleavings;
     facts->Submitted = static_cast<long>(g_submitted.size());
 }
+
+long AUDIT_DOUBLE_CALL AuditDoubleHandledFaults(void) { return audit_double::HandledFaults(); }
 
 long AUDIT_DOUBLE_CALL AuditDoubleSubmittedCount(const char *refId) {
     if (refId == nullptr) return 0;

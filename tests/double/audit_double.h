@@ -59,7 +59,11 @@ enum AuditDoubleAction {
     /* Write to address 0: an access violation. Nothing else happens. */
     AUDIT_DOUBLE_FAULT = 2,
     /* Sleep for the scripted milliseconds, then act as AUDIT_DOUBLE_RETURN. */
-    AUDIT_DOUBLE_SLEEP = 3
+    AUDIT_DOUBLE_SLEEP = 3,
+    /* Fault, and handle the fault with a structured-exception handler of the
+     * double's own frame, which lets the method go on; then act as
+     * AUDIT_DOUBLE_RETURN. A caller's handler further out never sees it. */
+    AUDIT_DOUBLE_FAULT_HANDLED = 4
 };
 
 typedef struct AuditDoubleCall {
@@ -116,6 +120,10 @@ typedef struct AuditDoubleFacts {
 } AuditDoubleFacts;
 
 AUDIT_DOUBLE_API void AUDIT_DOUBLE_CALL AuditDoubleSoakFacts(AuditDoubleFacts *facts);
+
+/* How many faults of AUDIT_DOUBLE_FAULT_HANDLED the double's own handler
+ * has handled in this process. */
+AUDIT_DOUBLE_API long AUDIT_DOUBLE_CALL AuditDoubleHandledFaults(void);
 
 /* How many times an event with this RefId was submitted successfully. */
 AUDIT_DOUBLE_API long AUDIT_DOUBLE_CALL AuditDoubleSubmittedCount(const char *refId);

@@ -22,7 +22,16 @@ constexpr DWORD kForeignCxxThrow = 0xE06D7363;
 
 void FaultSeveralTimes();
 
-void *HandlerChainHead() { return reinterpret_cast<NT_TIB *>(NtCurrentTeb())->ExceptionList; }
+// i686: the head of the thread's handler chain (fs:[0]), which the guard links
+// its record into and must leave as it found it. x86-64 keeps no such chain:
+// handlers are found through unwind data (see GuardsUnwindDataNamesItsHandler).
+void *HandlerChainHead() {
+#if defined(__i386__)
+    return reinterpret_cast<NT_TIB *>(NtCurrentTeb())->ExceptionList;
+#else
+    return nullptr;
+#endif
+}
 
 DWORD WINAPI FaultingThread(void *) {
     FaultSeveralTimes();
@@ -103,6 +112,27 @@ TEST(ServiceGuard, NestedGuardsEachCatchTheirOwn) {
     EXPECT_EQ(HandlerChainHead(), chain);
 }
 
+#if defined(__x86_64__)
+extern "C" HRESULT qz45_GuardThunk(HRESULT (*)(void *), void *, DWORD *);
+extern "C" EXCEPTION_DISPOSITION qz45_GuardHandler(EXCEPTION_RECORD *, void *, CONTEXT *,
+                                                   DISPATCHER_CONTEXT *);
+
+// The system finds the guard through the thunk's unwind data: it must carry
+// an exception handler (UNW_FLAG_EHANDLER), and that handler is the guard's.
+TEST(ServiceGuard, GuardsUnwindDataNamesItsHandler) {
+    DWORD64 base = 0;
+    auto thunk = reinterpret_cast<DWORD64>(&qz45_GuardThunk);
+    RUNTIME_FUNCTION *entry = RtlLookupFunctionEntry(thunk, &base, nullptr);
+    ASSERT_NE(entry, nullptr) << "the thunk has no unwind data";
+    const auto *info = reinterpret_cast<const unsigned char *>(base + entry->UnwindData);
+    const unsigned flags = info[0] >> 3;
+    ASSERT_TRUE(flags & UNW_FLAG_EHANDLER) << "flags " << flags;
+    const unsigned codes = info[2];
+    const auto *handlerRva = reinterpret_cast<const DWORD *>(info + 4 + 2 * ((codes + 1) & ~1u));
+    EXPECT_EQ(base + *handlerRva, reinterpret_cast<DWORD64>(&qz45_GuardHandler));
+}
+#endif
+
 TEST(ServiceGuard, LockOperationsToleratesAnAbsentLock) {
     // Without process attach (this is a static link) the lock is absent:
     // taking and giving it back return at once.
@@ -139,4 +169,32 @@ TEST_F(ServiceGuardCom, CatchesFaultsInsideAServiceObjectOnTwoThreads) {
     run();
     OnThread(run);
     EXPECT_EQ(audit::Count(AUDIT_DOUBLE_GENERAL_EVENT, "Reset"), 6) << audit::Log();
+}
+
+// A service method that faults and handles the fault itself: the system asks
+// the service's own handler first, the method goes on, and the guard passes
+// its result through. A guard that stepped in before the service's handler
+// would return E_UNEXPECTED here.
+TEST_F(ServiceGuardCom, LeavesAServiceItsOwnHandlerFirst) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    IGeneralEvent *event = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_GeneralEvent, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IGeneralEvent, reinterpret_cast<void **>(&event)),
+              S_OK);
+    const long handledBefore = AuditDoubleHandledFaults();
+    audit::Script(AUDIT_DOUBLE_GENERAL_EVENT, "Reset", AUDIT_DOUBLE_FAULT_HANDLED, S_FALSE,
+                  audit::Always);
+    for (int i = 0; i < 3; ++i) {
+        DWORD code = 1;
+        EXPECT_EQ(GuardedCall([](void *e) { return static_cast<IGeneralEvent *>(e)->Reset(); },
+                              event, &code),
+                  S_FALSE);
+        EXPECT_EQ(code, 0u) << "the guard saw the service's own fault";
+    }
+    EXPECT_EQ(AuditDoubleHandledFaults() - handledBefore, 3);
+    // A fault the service leaves unhandled still reaches the guard.
+    audit::Fault(AUDIT_DOUBLE_GENERAL_EVENT, "SetArea");
+    EXPECT_EQ(Guarded([&] { return event->SetArea(nullptr); }), E_UNEXPECTED);
+    event->Release();
+    CoUninitialize();
 }
