@@ -4,22 +4,39 @@
 # trail; then the service fails and the library reconnects, reports to the
 # event log, and after three failures in a row stops delivering.
 #
-# Installs what is missing, builds the win32 tier, and runs everything under
-# Wine in a private prefix inside the build folder.
+# Installs what is missing, builds the i686 (win32) tier where this machine
+# can execute 32-bit code and the x86-64 (win64) tier where it cannot, and
+# runs everything under Wine in a private prefix inside the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-if [ -z "${QZ45_DEMO_BUILT:-}" ]; then  # the test suite runs it on a built tree
+if [ -n "${QZ45_DEMO_TIER:-}" ]; then  # the test suite runs it on a built tier
+    tier=$QZ45_DEMO_TIER
+    why="the tier under test"
+else
     bash scripts/setup.sh
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32 --target qz45alarmevent_api qz45event qz45trail \
+    source scripts/i686.sh
+    qz45_check_i686
+    if [ "$QZ45_I686_RUNS" = 1 ]; then
+        tier=win32
+        why="this machine executes 32-bit code"
+    else
+        tier=win64
+        why="$QZ45_I686_WHY"
+    fi
+    cmake --preset "$tier" >/dev/null
+    cmake --build --preset "$tier" --target qz45alarmevent_api qz45event qz45trail \
           qz45_audit_trail >/dev/null
 fi
+case "$tier" in
+    win32) echo "Architecture: i686, the 32-bit DLL and service ($why)." ;;
+    win64) echo "Architecture: x86-64, the 64-bit DLL and service ($why)." ;;
+esac
 
-bin="$root/build/win32/bin"
-export QZ45_WINEPREFIX="$root/build/win32/demo-prefix"
-run() { "$root/cmake/wine-run.sh" "$@"; }
+bin="$root/build/$tier/bin"
+export QZ45_WINEPREFIX="$root/build/$tier/demo-prefix"
+run() { "$root/build/$tier/wine-run" "$@"; }
 cd "$bin"
 
 step() { printf '\n== %s\n' "$*"; }
