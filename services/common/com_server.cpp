@@ -46,6 +46,12 @@ private:
     const ServerClass &class_;
 };
 
+// The registry view of this server's own bitness: a 32-bit server can be
+// loaded by 32-bit callers only and a 64-bit one by 64-bit callers, which
+// look their classes up in their own view. A 32-bit process writes the
+// 32-bit view by default, on 32-bit and 64-bit Windows alike.
+constexpr REGSAM kOwnView = sizeof(void *) == 8 ? KEY_WOW64_64KEY : 0;
+
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", 38 characters and the terminator.
 void ClsidKeyPath(const CLSID &clsid, wchar_t (&path)[64]) {
     wchar_t text[40] = {};
@@ -62,16 +68,16 @@ HRESULT WriteClassKeys(const ServerClass &c, const wchar_t *modulePath) {
     wchar_t path[64];
     ClsidKeyPath(*c.clsid, path);
     HKEY classKey = nullptr;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &classKey, nullptr);
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | kOwnView,
+                              nullptr, &classKey, nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     wchar_t name[128] = {};
     MultiByteToWideChar(CP_ACP, 0, c.name, -1, name, 127);
     rc = SetStringValue(classKey, nullptr, name);
     HKEY serverKey = nullptr;
     if (rc == ERROR_SUCCESS)
-        rc = RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
-                             &serverKey, nullptr);
+        rc = RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, 0, KEY_WRITE | kOwnView,
+                             nullptr, &serverKey, nullptr);
     if (rc == ERROR_SUCCESS) {
         rc = SetStringValue(serverKey, nullptr, modulePath);
         if (rc == ERROR_SUCCESS) rc = SetStringValue(serverKey, L"ThreadingModel", L"Both");
@@ -147,11 +153,12 @@ STDAPI DllUnregisterServer() {
         wchar_t path[64];
         qz45svc::ClsidKeyPath(*classes[i].clsid, path);
         HKEY classKey = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE, &classKey) == ERROR_SUCCESS) {
-            RegDeleteKeyW(classKey, L"InprocServer32");
+        const REGSAM access = KEY_WRITE | qz45svc::kOwnView;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &classKey) == ERROR_SUCCESS) {
+            RegDeleteKeyExW(classKey, L"InprocServer32", qz45svc::kOwnView, 0);
             RegCloseKey(classKey);
         }
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path, qz45svc::kOwnView, 0);
     }
     return S_OK;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qz45alarmevent_api.h"
+#include "qz45audit_service.h"
 
 using nlohmann::json;
 
@@ -57,7 +58,33 @@ protected:
     }
 };
 
+// The InprocServer32 path of the logger class in one registry view, or "".
+std::wstring ServerPathInView(REGSAM view) {
+    wchar_t clsid[40] = {};
+    StringFromGUID2(CLSID_EventLogger, clsid, 40);
+    const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid +
+                             L"\\InprocServer32";
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD bytes = sizeof path - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ | view, nullptr,
+                     path, &bytes) != ERROR_SUCCESS)
+        return L"";
+    return path;
+}
+
 }  // namespace
+
+// A 64-bit service registers in the 64-bit view, where 64-bit callers look;
+// a 32-bit one in the view a 32-bit process sees.
+TEST_F(AuditTrailService, RegistersInTheViewOfItsOwnBitness) {
+    const std::wstring own = ServerPathInView(0);
+    ASSERT_GE(own.size(), 20u);
+    EXPECT_EQ(own.substr(own.size() - 20), L"qz45_audit_trail.dll");
+#if defined(_WIN64)
+    EXPECT_EQ(ServerPathInView(RRF_SUBKEY_WOW6464KEY), own);
+    EXPECT_EQ(ServerPathInView(RRF_SUBKEY_WOW6432KEY), L"") << "visible to 32-bit callers";
+#endif
+}
 
 TEST_F(AuditTrailService, StoresEveryPropertyOfEachKindOfEvent) {
     ASSERT_EQ(InitializeQZ45AlarmEvent(), S_OK);
