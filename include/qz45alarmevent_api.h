@@ -7,6 +7,13 @@
  * The records below are part of the binary interface: every size and offset
  * is fixed and checked at compile time.
  *
+ * Two builds of the DLL exist, one per architecture, with the same exports
+ * and the same records: the 32-bit one (i686) for 32-bit processes and the
+ * 64-bit one (x86-64) for 64-bit processes. A process loads the build of its
+ * own bitness. Every record has the same size and offsets in both, with one
+ * exception: the text by address of an EventValue holds an address, which
+ * takes 8 bytes in the 64-bit layout (see EventValue).
+ *
  * Usable from C (C11 or later, or C99 with the asserts disabled) and C++.
  */
 #ifndef QZ45ALARMEVENT_API_H
@@ -129,7 +136,9 @@ typedef struct TimeStamp {
 typedef struct EventStatus {
     int16_t status;        /* EVT_SUCCESS or an EVT_E_* code */
     int16_t reserved;      /* never touched by the library */
-    int32_t hresult;       /* written only when the audit service was reached */
+    int32_t hresult;       /* written with EVT_SUCCESS, EVT_E_APARTMENT and
+                              EVT_E_SERVICE; any other outcome leaves what the
+                              caller set */
 } EventStatus;
 
 /* DataType codes of an EventValue. 1..603: inline text of that many bytes;
@@ -162,7 +171,25 @@ typedef struct EventStatus {
 #define EVT_VALUE_TEXT_REF_MAX        1023 /* longest TextLen of a text by address */
 
 /* One typed value, 608 bytes: DataType at offset 0, payload from offset 4.
- * Read the payload member that DataType names. */
+ * Read the payload member that DataType names.
+ *
+ * The text by address (DataType -22, -23, -24) has a 32-bit and a 64-bit
+ * layout; offsets from the start of the block, sizes in bytes:
+ *
+ *   member          32-bit (i686)     64-bit (x86-64)
+ *   Text            4, 4 bytes        4, 8 bytes
+ *   TextLen         8                 12
+ *   Gap             10                14
+ *   Status          12                16
+ *   Level           14                18
+ *   FAST or secs    16 (-23, -24)     20
+ *   SLOW or usecs   20 (-23, -24)     24
+ *   end             16 (-22), 24      20 (-22), 28
+ *
+ * Every other layout is the same in both, and the block keeps its 608
+ * bytes. The records are packed to 4 bytes: a caller written in another
+ * language puts the 64-bit address at offset 4 with no padding before it,
+ * whatever alignment its language would give an address. */
 typedef struct EventValue {
     int16_t DataType;
     int16_t Reserved;                 /* neither read nor written by the library */
@@ -355,7 +382,7 @@ QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.Text, 4);
 /* The 32-bit layout of the text by address: the address takes 4 bytes. */
 #  define QZ45_TEXT_REF_SHIFT 0
 #else
-/* Wider addresses: the address takes 8 bytes and the members behind it
+/* The 64-bit layout: the address takes 8 bytes and the members behind it
  * move back by 4; the block keeps its 608 bytes. */
 #  define QZ45_TEXT_REF_SHIFT 4
 #endif
@@ -452,8 +479,10 @@ QZ45_API QZ45_HRESULT QZ45_CALL QZ45AlarmEventCoUninit(void);
  * (Path, AppKey, AppName, EventTime and per type Descriptor, DescriptorType,
  * Property). status->status receives EVT_SUCCESS, EVT_E_BAD_TYPE,
  * EVT_E_APARTMENT, EVT_E_SERVICE or EVT_E_INVALID; status->hresult is written
- * only when the audit service was reached. After three service failures in a
- * row, delivery stops for the life of the process and sends report success. */
+ * once delivery is attempted: with EVT_SUCCESS (the service's result),
+ * EVT_E_APARTMENT (the apartment join's failure) and EVT_E_SERVICE. After
+ * three service failures in a row, delivery stops for the life of the
+ * process and sends report success without writing hresult. */
 QZ45_API void QZ45_CALL SendQZ45Event(EventRecord *record, EventStatus *status);
 
 #if defined(__cplusplus)
