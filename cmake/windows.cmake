@@ -78,34 +78,4 @@ if(QZ45_BUILD_TESTS)
     add_subdirectory(bench)
 endif()
 
-# ---------------------------------------------------------------------------
-# Install tree for Windows developers: the DLL, both headers, an import
-# library for mingw-w64 and one for MSVC, and a CMake package.
-include(CMakePackageConfigHelpers)
-
-# MSVC links against an import library made from the same export list.
-set(QZ45_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/lib/qz45alarmevent_api.lib)
-add_custom_command(
-    OUTPUT ${QZ45_MSVC_IMPLIB}
-    COMMAND ${CMAKE_DLLTOOL} -m ${QZ45_DLLTOOL_MACHINE} -d ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def
-            -D qz45alarmevent_api.dll -l ${QZ45_MSVC_IMPLIB}
-    DEPENDS ${CMAKE_SOURCE_DIR}/src/qz45alarmevent_api.def)
-add_custom_target(qz45_msvc_implib ALL DEPENDS ${QZ45_MSVC_IMPLIB})
-
-install(TARGETS qz45alarmevent_api EXPORT qz45alarmevent_apiTargets
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/qz45alarmevent_api.h include/qz45audit_service.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} OPTIONAL)
-install(FILES ${QZ45_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(EXPORT qz45alarmevent_apiTargets NAMESPACE qz45alarmevent_api::
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz45alarmevent_api)
-configure_package_config_file(cmake/qz45alarmevent_apiConfig.cmake.in
-    ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfig.cmake
-    INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz45alarmevent_api)
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfigVersion.cmake
-    COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfig.cmake
-              ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfigVersion.cmake
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz45alarmevent_api)
+include(cmake/packaging.cmake)
