@@ -1,22 +1,138 @@
 #!/bin/sh
-# Installs the build tree, builds the example consumer against the installed
-# package alone, and runs it under Wine next to the installed DLL.
-# Arguments: build dir, source dir.
+# The installed package as its users meet it, one step per ctest test, all in
+# <build>/installed-package:
+#   tree  install the build (tree/) and check what the tree holds and that
+#         every image and import library is of the tier's machine; build the
+#         mingw example consumer against it; configure the consumer with the
+#         other architecture's toolchain, which the package must refuse with
+#         a message that says so
+#   msvc  build examples/msvc_consumer against tree/ (msvc/), and check that
+#         it imports the two exports it calls and nothing else
+#   zip   make the release archive with cpack (zip/); it holds the tree
+#   run   (Wine) run both consumers next to the installed DLL; the MSVC one
+#         delivers an event to the installed reference service, registered
+#         in the tier's prefix, and the trail must hold it
+# The first three run nothing Windows; msvc, zip and run need tree's result.
+# Arguments: step, build dir, source dir, tier (win32|win64), the tier's
+# toolchain file, the other architecture's toolchain file, the tier's runner,
+# objdump.
 set -eu
-build="$1"
-src="$2"
-tree="$build/install-tree"
-out="$build/consumer-build"
-rm -rf "$tree" "$out"
-cmake --install "$build" --prefix "$tree" >/dev/null
-cmake -S "$src/examples/consumer" -B "$out" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" \
-      -DCMAKE_PREFIX_PATH="$tree" -DCMAKE_FIND_ROOT_PATH="$tree" >/dev/null
-cmake --build "$out" >/dev/null
-cp "$tree/bin/qz45alarmevent_api.dll" "$out/"
-for f in include/qz45alarmevent_api.h lib/libqz45alarmevent_api.dll.a lib/qz45alarmevent_api.lib \
-         lib/cmake/qz45alarmevent_api/qz45alarmevent_apiConfig.cmake; do
-    test -f "$tree/$f" || { echo "missing from the install tree: $f"; exit 1; }
-done
-cd "$out"
-"$src/cmake/wine-run.sh" ./qz45_consumer.exe
+step=$1 build=$2 src=$3 tier=$4 toolchain=$5 other_toolchain=$6 runner=$7 objdump=$8
+work="$build/installed-package"
+tree="$work/tree"
+case "$tier" in
+    win32) format=i386 bits=32 other_bits=64 ;;
+    win64) format=x86-64 bits=64 other_bits=32 ;;
+    *) echo "unknown tier $tier"; exit 2 ;;
+esac
+fail() { echo "$*"; exit 1; }
+
+# Every file of a tree, one relative path a line, sorted; the exported
+# targets' per-configuration file under one name.
+listing() {
+    (cd "$1" && find . -type f | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' | LC_ALL=C sort)
+}
+
+# Configures the mingw example consumer against tree/ in <name>/ with the
+# given toolchain; what CMake said goes to <name>.log.
+consumer() {  # name toolchain
+    cmake -S "$src/examples/consumer" -B "$work/$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" \
+          -DCMAKE_PREFIX_PATH="$tree" -DCMAKE_FIND_ROOT_PATH="$tree" >"$work/$1.log" 2>&1
+}
+
+case "$step" in
+tree)
+    rm -rf "$work"
+    mkdir -p "$work"
+    cmake --install "$build" --prefix "$tree" >/dev/null
+    want=$(LC_ALL=C sort <<EOF
+README.txt
+bin/qz45_audit_trail.dll
+bin/qz45alarmevent_api.dll
+bin/qz45event.exe
+bin/qz45trail.exe
+include/qz45alarmevent_api.h
+include/qz45audit_service.h
+lib/cmake/qz45alarmevent_api/qz45alarmevent_apiConfig.cmake
+lib/cmake/qz45alarmevent_api/qz45alarmevent_apiConfigVersion.cmake
+lib/cmake/qz45alarmevent_api/qz45alarmevent_apiTargets-CONFIG.cmake
+lib/cmake/qz45alarmevent_api/qz45alarmevent_apiTargets.cmake
+lib/libqz45alarmevent_api.dll.a
+lib/qz45alarmevent_api.lib
+EOF
+)
+    got=$(listing "$tree")
+    [ "$got" = "$want" ] || fail "the install tree holds:
+$got
+expected:
+$want"
+    # A library of the other architecture would only fail at the caller's link.
+    for f in bin/*.dll bin/*.exe lib/libqz45alarmevent_api.dll.a lib/qz45alarmevent_api.lib; do
+        for path in "$tree"/$f; do
+            formats=$("$objdump" -f "$path" | sed -n 's/.*file format //p' | sort -u)
+            [ -n "$formats" ] && ! echo "$formats" | grep -vqx "pei\{0,1\}-$format" ||
+                fail "$path: file format $formats, expected pe(i)-$format"
+        done
+    done
+    grep -q "This is the $bits-bit" "$tree/README.txt" || fail "README.txt does not name the $bits-bit build"
+
+    consumer consumer "$toolchain" && cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 ||
+        { cat "$work/consumer.log"; fail "the $tier consumer does not build against the tree"; }
+
+    if consumer other-arch "$other_toolchain"; then
+        fail "a $other_bits-bit consumer was given the $bits-bit package"
+    fi
+    # CMake wraps the message; read it as one line.
+    tr '\n' ' ' <"$work/other-arch.log" | tr -s ' ' |
+        grep -q "package is the $bits-bit ([a-z0-9-]*) build; a $other_bits-bit ([a-z0-9-]*) consumer needs the $other_bits-bit package" ||
+        { cat "$work/other-arch.log"; fail "no clear refusal"; }
+    echo "$tier install tree complete; the $tier consumer builds, a $other_bits-bit one is refused"
+    ;;
+msvc)
+    rm -rf "$work/msvc"
+    sh "$src/examples/msvc_consumer/build.sh" "$tree" "$tier" "$work/msvc"
+    exe="$work/msvc/qz45_msvc_consumer.exe"
+    "$objdump" -f "$exe" | grep -q "file format pei-$format" || fail "$exe is not pei-$format"
+    imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p; s/^[[:space:]]*[0-9a-f]\{1,\}[[:space:]]\{1,\}[0-9]\{1,\}[[:space:]]\{1,\}\([A-Za-z_0-9]\{1,\}\)$/\1/p' | tr '\n' ' ')
+    [ "$imports" = "qz45alarmevent_api.dll PopulateGeneralSystemEvent SendQZ45Event " ] ||
+        fail "the MSVC consumer imports '$imports'"
+    echo "$tier MSVC-ABI consumer linked against qz45alarmevent_api.lib"
+    ;;
+zip)
+    rm -rf "$work/zip"
+    version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
+                  "$tree/lib/cmake/qz45alarmevent_api/qz45alarmevent_apiConfigVersion.cmake")
+    name="qz45alarmevent_api-$version-$tier"
+    (cd "$build" && cpack -G ZIP -B "$work/zip" >"$work/cpack.log" 2>&1) ||
+        { cat "$work/cpack.log"; fail "cpack failed"; }
+    [ -f "$work/zip/$name.zip" ] || fail "no $name.zip: $(ls "$work/zip")"
+    mkdir -p "$work/zip/unpacked"
+    (cd "$work/zip/unpacked" && cmake -E tar xf "../$name.zip")
+    [ "$(ls "$work/zip/unpacked")" = "$name" ] || fail "$name.zip does not hold one folder $name"
+    [ "$(listing "$work/zip/unpacked/$name")" = "$(listing "$tree")" ] ||
+        fail "$name.zip and the install tree differ"
+    echo "$name.zip holds the install tree"
+    ;;
+run)
+    run="$work/run"
+    rm -rf "$run"
+    mkdir -p "$run"
+    cp "$tree/bin/qz45alarmevent_api.dll" "$work/consumer/qz45_consumer.exe" \
+       "$work/msvc/qz45_msvc_consumer.exe" "$run/"
+    cd "$run"
+    "$runner" ./qz45_consumer.exe >consumer.out || fail "the mingw consumer failed"
+    out=$(tr -d '\r' <consumer.out)
+    echo "$out"
+    [ "$out" = "consumer: type 26 for FIC101 by PLANT\\operator, new value 42.5" ] ||
+        fail "the mingw consumer printed something else"
+
+    "$runner" regsvr32 /s "$tree/bin/qz45_audit_trail.dll" || fail "regsvr32 of the installed service failed"
+    status=0
+    QZ45_AUDIT_TRAIL="$run/trail.jsonl" "$runner" ./qz45_msvc_consumer.exe || status=$?
+    [ "$status" -eq 0 ] || fail "the MSVC consumer exited with $status"
+    grep -q '"RefId":"msvc-consumer-1"' "$run/trail.jsonl" ||
+        fail "the trail lacks the MSVC consumer's event: $(cat "$run/trail.jsonl" 2>&1)"
+    echo "$tier MSVC-ABI consumer delivered its event to the installed service"
+    ;;
+*) fail "unknown step $step" ;;
+esac
