@@ -13,10 +13,11 @@ fi
 
 # Both Windows architectures: mingw-w64 for i686 and x86-64, 32- and 64-bit
 # Wine (wine32 installs on machines that cannot run it too; the scripts find
-# out whether it runs). lld links the MSVC-ABI consumer of the install test.
+# out whether it runs). llvm-14 makes the MSVC import library; lld links the
+# MSVC-ABI consumer of the install test.
 for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix \
          mingw-w64-x86-64-dev wine wine32:i386 wine64 cmake ninja-build googletest g++ clang \
-         lld libclang-rt-14-dev libcli11-dev nlohmann-json3-dev; do
+         lld llvm-14 libclang-rt-14-dev libcli11-dev nlohmann-json3-dev; do
     have_pkg "$p" || need+=("$p")
 done
 
