@@ -1,6 +1,8 @@
 // The reference audit service: six in-process classes that keep what the
 // library sets on them and, on Submit, append the event as one JSON line to
 // an audit-trail file, written and flushed before Submit reports success.
+// Many processes may write one trail at once; its lines form a hash chain
+// (trail_file.h, trail_chain.h).
 //
 // The trail file is QZ45_AUDIT_TRAIL when set, else audit-trail.jsonl beside
 // this DLL. Built with QZ45_SERVICE_COUNT_ONLY, the same classes keep
@@ -9,7 +11,6 @@
 #include <oleauto.h>
 
 #include <ctime>
-#include <mutex>
 #include <new>
 #include <string>
 
@@ -21,6 +22,9 @@
 #include "ole_text.h"
 #include "qz45audit_service.h"
 #include "reference_service.h"
+#if !defined(QZ45_SERVICE_COUNT_ONLY)
+#include "trail_file.h"
+#endif
 
 namespace {
 
@@ -236,8 +240,6 @@ private:
 };
 
 #if !defined(QZ45_SERVICE_COUNT_ONLY)
-std::mutex g_trailMutex;
-
 std::wstring TrailPath() {
     wchar_t buf[MAX_PATH * 2];
     DWORD n = GetEnvironmentVariableW(L"QZ45_AUDIT_TRAIL", buf, MAX_PATH * 2);
@@ -258,38 +260,6 @@ std::string NowIso8601() {
     return text;
 }
 
-// Appends one line and flushes it to the file; the failure's HRESULT else.
-// A write or flush that fails is cut back to where the file ended, so a
-// failed Submit never leaves half a line in the trail.
-HRESULT AppendLine(const std::string &line) {
-    std::lock_guard<std::mutex> hold(g_trailMutex);
-    struct File {
-        HANDLE h;
-        ~File() {
-            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-        }
-    } opened{CreateFileW(TrailPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    const HANDLE file = opened.h;
-    if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-    LARGE_INTEGER end{};
-    HRESULT hr = S_OK;
-    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_END)) {
-        hr = HRESULT_FROM_WIN32(GetLastError());
-    } else {
-        DWORD written = 0;
-        const BOOL ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written,
-                                  nullptr) &&
-                        written == line.size() && FlushFileBuffers(file);
-        if (!ok) {
-            const DWORD error = GetLastError();
-            hr = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-            SetEndOfFile(file);
-        }
-    }
-    return hr;
-}
 #endif
 
 class EventLoggerObject final : public IEventLogger, public Unknown<EventLoggerObject> {
@@ -313,7 +283,7 @@ public:
         try {
             json line = trail->Snapshot();
             line["submitted"] = NowIso8601();
-            hr = AppendLine(line.dump() + "\n");
+            hr = qz45trail::AppendChained(TrailPath(), line.dump());
         } catch (...) {
             hr = E_OUTOFMEMORY;
         }
