@@ -1,10 +1,13 @@
 // qz45trail: prints an audit-trail file of the reference audit service (one
-// JSON object per line) as a table.
+// JSON object per line) as a table, or checks its hash chain.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "verify.h"
 
 using nlohmann::json;
 
@@ -35,8 +38,10 @@ std::string Cut(std::string s, std::size_t n) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: qz45trail FILE\n");
+    if (argc == 3 && std::strcmp(argv[1], "verify") == 0) return VerifyTrail(argv[2]);
+    if (argc != 2 || std::strcmp(argv[1], "verify") == 0) {
+        std::fprintf(stderr, "usage: qz45trail FILE          the trail as a table\n"
+                             "       qz45trail verify FILE   check the trail's hash chain\n");
         return 2;
     }
     std::ifstream in(argv[1]);
