@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -60,7 +59,18 @@ struct Plan {
 
 class DoubleObject;
 
-std::mutex g_mutex;
+// One lock over all the double's state below: a slim lock, which needs no
+// handle and no clean-up, taken exclusively for the life of a Hold.
+SRWLOCK g_lock = SRWLOCK_INIT;
+
+class Hold {
+public:
+    Hold() { AcquireSRWLockExclusive(&g_lock); }
+    ~Hold() { ReleaseSRWLockExclusive(&g_lock); }
+    Hold(const Hold &) = delete;
+    Hold &operator=(const Hold &) = delete;
+};
+
 std::vector<Entry> g_log;
 std::vector<Script> g_scripts;
 std::vector<DoubleObject *> g_live;
@@ -102,7 +112,7 @@ Plan ChaosPlan(const char *op) {
 }
 
 Plan Record(int cls, unsigned id, const char *op, std::string args) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     if (g_logging) g_log.push_back({cls, id, GetCurrentThreadId(), op, std::move(args)});
     for (auto it = g_scripts.begin(); it != g_scripts.end(); ++it) {
         if ((it->cls != AUDIT_DOUBLE_ANY_CLASS && it->cls != cls) || it->op != op) continue;
@@ -187,12 +197,12 @@ std::string IidName(REFIID iid) {
 class DoubleObject : public qz45svc::ServerObject {
 public:
     explicit DoubleObject(int cls) : cls_(cls) {
-        std::lock_guard<std::mutex> hold(g_mutex);
+        Hold hold;
         id_ = ++g_nextId;
         g_live.push_back(this);
     }
     ~DoubleObject() override {
-        std::lock_guard<std::mutex> hold(g_mutex);
+        Hold hold;
         g_live.erase(std::find(g_live.begin(), g_live.end(), this));
     }
 
@@ -226,7 +236,7 @@ public:
     ULONG ReleaseFrom(const char *face) {
         const Plan plan = Log("Release", face);
         if (plan.action == AUDIT_DOUBLE_THROW || plan.action == AUDIT_DOUBLE_FAULT) {
-            std::lock_guard<std::mutex> hold(g_mutex);
+            Hold hold;
             ++g_abandonedRefs;
         }
         Raise(plan);
@@ -244,7 +254,7 @@ public:
 protected:
     Plan Log(const char *op, std::string args) {
         if (cls_ >= AUDIT_DOUBLE_SYSTEM_EVENT) {
-            std::lock_guard<std::mutex> hold(g_mutex);
+            Hold hold;
             const DWORD me = GetCurrentThreadId();
             if (std::strcmp(op, "Reset") == 0)
                 owner = me;
@@ -265,7 +275,7 @@ private:
 template <class Face>
 std::string ObjectText(Face *p, Face *(*faceOf)(DoubleObject *)) {
     if (p == nullptr) return "null";
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     for (DoubleObject *o : g_live)
         if (faceOf(o) == p) return kClassNames[o->Class()];
     return "foreign";
@@ -317,7 +327,7 @@ public:
         const Plan plan = Log("Submit", EventText(event));
         HRESULT hr = Act(plan);
         if (SUCCEEDED(hr)) {
-            std::lock_guard<std::mutex> hold(g_mutex);
+            Hold hold;
             for (DoubleObject *o : g_live)
                 if (event != nullptr && o->LoggableFace() == event) {
                     g_submitted.push_back(o->refId);
@@ -352,7 +362,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetRefId(BSTR value) {
         const Plan plan = this->Log("SetRefId", BstrText(value));
         {
-            std::lock_guard<std::mutex> hold(g_mutex);
+            Hold hold;
             this->refId = qz45svc::BstrUtf8(value);
         }
         return Act(plan);
@@ -454,7 +464,7 @@ extern "C" {
 long AUDIT_DOUBLE_CALL AuditDoubleRegister(void) { return DllRegisterServer(); }
 
 void AUDIT_DOUBLE_CALL AuditDoubleReset(void) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     g_log.clear();
     g_scripts.clear();
 }
@@ -462,18 +472,18 @@ void AUDIT_DOUBLE_CALL AuditDoubleReset(void) {
 void AUDIT_DOUBLE_CALL AuditDoubleScript(int classIndex, const char *operation, int action,
                                          long hresult, unsigned long sleepMs, int once) {
     if (operation == nullptr) return;
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     g_scripts.push_back({classIndex, operation, action, hresult, sleepMs, once != 0});
 }
 
 int AUDIT_DOUBLE_CALL AuditDoubleCallCount(void) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     return static_cast<int>(g_log.size());
 }
 
 int AUDIT_DOUBLE_CALL AuditDoubleGetCall(int index, AuditDoubleCall *call, char *arguments,
                                          size_t size) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     if (index < 0 || static_cast<size_t>(index) >= g_log.size()) return -1;
     const Entry &e = g_log[static_cast<size_t>(index)];
     if (call != nullptr) {
@@ -486,12 +496,12 @@ int AUDIT_DOUBLE_CALL AuditDoubleGetCall(int index, AuditDoubleCall *call, char 
 }
 
 long AUDIT_DOUBLE_CALL AuditDoubleLiveObjects(void) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     return static_cast<long>(g_live.size());
 }
 
 long AUDIT_DOUBLE_CALL AuditDoubleOutstandingRefs(void) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     long refs = 0;
     for (const DoubleObject *o : g_live) refs += static_cast<long>(o->Refs());
     return refs;
@@ -499,7 +509,7 @@ long AUDIT_DOUBLE_CALL AuditDoubleOutstandingRefs(void) {
 
 void AUDIT_DOUBLE_CALL AuditDoubleSoak(int logging, unsigned seed, unsigned faultsPerMillion,
                                        unsigned maxSleepMs) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     g_logging = logging != 0;
     g_random = seed != 0 ? seed : 1;
     g_chaosPpm = faultsPerMillion;
@@ -511,7 +521,7 @@ void AUDIT_DOUBLE_CALL AuditDoubleSoak(int logging, unsigned seed, unsigned faul
 }
 
 void AUDIT_DOUBLE_CALL AuditDoubleSoakFacts(AuditDoubleFacts *facts) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     facts->FaultsInjected = g_faultsInjected;
     facts->AbandonedRefs = g_abandonedRefs;
     facts->Interleavings = g_interleavings;
@@ -522,17 +532,17 @@ long AUDIT_DOUBLE_CALL AuditDoubleHandledFaults(void) { return audit_double::Han
 
 long AUDIT_DOUBLE_CALL AuditDoubleSubmittedCount(const char *refId) {
     if (refId == nullptr) return 0;
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     return static_cast<long>(std::count(g_submitted.begin(), g_submitted.end(), refId));
 }
 
 void AUDIT_DOUBLE_CALL AuditDoubleForgetSubmitted(void) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     g_submitted.clear();  // keeps its capacity, so a soak's memory stays level
 }
 
 size_t AUDIT_DOUBLE_CALL AuditDoubleFormatLog(char *buffer, size_t size) {
-    std::lock_guard<std::mutex> hold(g_mutex);
+    Hold hold;
     std::string text;
     for (size_t i = 0; i < g_log.size(); ++i) text += EntryLine(i, g_log[i]);
     return CopyText(text, buffer, size);
