@@ -29,7 +29,10 @@ public:
 }  // namespace
 
 void CompleteAndRouteEvent(EventRecord &record, EventStatus &status) {
-    static const WindowsPlatform platform;
+    // On the stack, not a function-local static: initialising one takes the
+    // C++ runtime's lock for such statics, which the runtime creates inside
+    // this DLL and never closes, so every load would leave a handle behind.
+    const WindowsPlatform platform;
     switch (CompleteEvent(record, status, platform)) {
     case Submitter::General:
         SubmitGeneralEvent(record, status);
