@@ -1,11 +1,18 @@
-# Cross build for Windows with the mingw-w64 posix-threads compilers. Included
-# by the toolchain file of each architecture after it has set
+# Cross build for Windows with the mingw-w64 compilers of the win32 thread
+# model. Included by the toolchain file of each architecture after it has set
 # QZ45_MINGW_TRIPLE (i686-w64-mingw32 or x86_64-w64-mingw32) and
 # CMAKE_SYSTEM_PROCESSOR.
+#
+# The win32 model's C++ runtime needs no threading library. The posix
+# model's brings one along, which keeps two handles of a thread that calls
+# into a DLL built with it and does not give them back when the DLL is freed:
+# a host that loads and frees the DLL in a loop would lose two handles each
+# time. The price: no std::thread, std::mutex or std::condition_variable in
+# this tier; its code uses Win32 locks and threads.
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(CMAKE_C_COMPILER ${QZ45_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QZ45_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_C_COMPILER ${QZ45_MINGW_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${QZ45_MINGW_TRIPLE}-g++-win32)
 set(CMAKE_RC_COMPILER ${QZ45_MINGW_TRIPLE}-windres)
 set(CMAKE_AR ${QZ45_MINGW_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${QZ45_MINGW_TRIPLE}-ranlib CACHE FILEPATH "")

@@ -72,6 +72,11 @@ add_subdirectory(tools/qz45event)
 add_subdirectory(tools/qz45trail)
 
 if(QZ45_BUILD_TESTS)
+    # GoogleTest's Notification is made of std::mutex, which this tier's C++
+    # runtime lacks: its port hook here gives one on Windows' own lock.
+    foreach(target gtest gtest_main)
+        target_include_directories(${target} BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/tests/win32/gtest_port)
+    endforeach()
     add_subdirectory(tests/double)
     add_subdirectory(tests/win32)
     add_subdirectory(tests/soak)

@@ -11,11 +11,12 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     added_arch=1
 fi
 
-# Both Windows architectures: mingw-w64 for i686 and x86-64, 32- and 64-bit
-# Wine (wine32 installs on machines that cannot run it too; the scripts find
-# out whether it runs). llvm-14 makes the MSVC import library; lld links the
-# MSVC-ABI consumer of the install test.
-for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix \
+# Both Windows architectures: mingw-w64 for i686 and x86-64 (the compilers of
+# the win32 thread model, whose C++ runtime needs no threading library), 32-
+# and 64-bit Wine (wine32 installs on machines that cannot run it too; the
+# scripts find out whether it runs). llvm-14 makes the MSVC import library;
+# lld links the MSVC-ABI consumer of the install test.
+for p in g++-mingw-w64-i686-win32 mingw-w64-i686-dev g++-mingw-w64-x86-64-win32 \
          mingw-w64-x86-64-dev wine wine32:i386 wine64 cmake ninja-build googletest g++ clang \
          lld llvm-14 libclang-rt-14-dev libcli11-dev nlohmann-json3-dev; do
     have_pkg "$p" || need+=("$p")
@@ -29,5 +30,5 @@ if [ "${#need[@]}" -gt 0 ] || [ -n "${added_arch:-}" ]; then
     fi
 fi
 
-echo "setup: toolchain ready (mingw-w64 $(x86_64-w64-mingw32-g++-posix -dumpversion)," \
+echo "setup: toolchain ready (mingw-w64 $(x86_64-w64-mingw32-g++-win32 -dumpversion)," \
      "$(/usr/lib/wine/wine64 --version 2>/dev/null || echo 'no 64-bit Wine'))"
