@@ -1,6 +1,7 @@
 #!/bin/sh
-# Checks of the built DLL that run nothing: its export table, its imports and
-# how the system finds the fault guard's handler. They hold on machines that
+# Checks of the built DLL that run nothing: its export table, its imports,
+# what of its C++ runtime it carries, and how the system finds the fault
+# guard's handler. They hold on machines that
 # cannot execute the tier's programs too.
 # Arguments: tier (win32|win64), objdump, nm, the DLL.
 set -u
@@ -20,6 +21,13 @@ want="InitializeQZ45AlarmEvent PopulateChangeValueEvent PopulateGeneralSystemEve
 others=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$dump" | tr A-Z a-z |
          grep -vxE 'kernel32.dll|advapi32.dll|msvcrt.dll|ole32.dll|oleaut32.dll|user32.dll')
 [ -z "$others" ] || bad "imports non-system DLLs: $others"
+
+# Nothing of its C++ runtime outlives an unload: no threading library (it
+# keeps handles of each thread that calls in), and no function-local static
+# that needs a lock (the runtime creates that lock and never closes it).
+syms=$("$nm" "$dll")
+! echo "$syms" | grep -q ' [TtDdBb] _*pthread_' || bad "carries a threading runtime (pthread_*)"
+! echo "$syms" | grep -q ' T _*__cxa_guard_acquire$' || bad "has a function-local static guarded by a lock"
 
 case "$tier" in
 win32)
@@ -45,5 +53,5 @@ win64)
     ;;
 *) bad "unknown tier $tier" ;;
 esac
-[ $fail -eq 0 ] && echo "$tier DLL image: seven undecorated exports, system imports only, guard handler reachable"
+[ $fail -eq 0 ] && echo "$tier DLL image: seven undecorated exports, system imports only, nothing of the runtime that outlives an unload, guard handler reachable"
 exit $fail

@@ -1,11 +1,13 @@
-// Loading and unloading the DLL again and again: the ServiceLock is closed at
-// every detach, so the process's handle count stays level, with or without a
-// use left open, and nothing crashes.
+// Loading and unloading the DLL again and again: nothing of it outlives the
+// unload (the ServiceLock is closed at every detach, and its C++ runtime keeps
+// no handles of the loading thread), so the process's handle count stays
+// level, with or without a use left open, and nothing crashes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include "audit_double_fixture.h"
 
@@ -14,15 +16,18 @@ namespace {
 using HresultFn = long(__cdecl *)(void);
 using SendFn = void(__cdecl *)(void *, void *);
 
-// The process's handle count; where the system does not keep one (Wine
-// answers 0), the slot the next new handle takes, which grows by one for
-// every handle left open since handles fill the lowest free slot.
+// The process's handle count. Where the system does not keep one (Wine
+// answers 0), the number of values below kScanLimit that name an open
+// handle. The slot a new handle takes is no measure: a handle closed at
+// unload leaves a gap there, and whatever stays open sits above it.
+constexpr uintptr_t kScanLimit = 0x8000;
 DWORD Handles() {
     DWORD n = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &n) && n != 0) return n;
-    HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    n = static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe) / 4);
-    CloseHandle(probe);
+    DWORD flags = 0;
+    for (uintptr_t value = 4; value < kScanLimit; value += 4) {
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++n;
+    }
     return n;
 }
 
@@ -56,6 +61,14 @@ TEST_F(LoadUnload, HandleCountStaysLevel) {
     Cycle(false);
     Cycle(true);
     const DWORD before = Handles();
+    {
+        // The measure sees a handle left open above a gap.
+        HANDLE low = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        HANDLE high = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        CloseHandle(low);
+        EXPECT_EQ(Handles(), before + 1);
+        CloseHandle(high);
+    }
     for (int i = 0; i < 100; ++i) {
         Cycle(false);
         if (HasFatalFailure()) return;
@@ -66,14 +79,16 @@ TEST_F(LoadUnload, HandleCountStaysLevel) {
         if (HasFatalFailure()) return;
     }
     const DWORD afterOpen = Handles();
-    // The statically linked threading runtime keeps two handles of the
-    // loading thread each time the DLL is loaded and unloaded (a minimal
-    // C++ DLL built the same way does too); the library's own handle, the
-    // ServiceLock, must not add a third.
-    constexpr DWORD kRuntimeHandlesPerLoad = 2;
-    EXPECT_LE(afterPlain, before + 100 * kRuntimeHandlesPerLoad + 4)
-        << "handles grew over 100 plain loads";
-    EXPECT_LE(afterOpen, afterPlain + 100 * kRuntimeHandlesPerLoad + 4)
+    std::printf("handles: %lu at start, %lu after 100 plain loads, %lu after 100 with a use open\n",
+                static_cast<unsigned long>(before), static_cast<unsigned long>(afterPlain),
+                static_cast<unsigned long>(afterOpen));
+    // Nothing of the DLL outlives its unload: no runtime of its own keeps
+    // handles of the loading thread, and the ServiceLock is closed at detach.
+    // A handle left behind per load would add 100 over each half; the slack
+    // is for what the process itself creates once along the way.
+    constexpr DWORD kSlack = 4;
+    EXPECT_LE(afterPlain, before + kSlack) << "handles grew over 100 plain loads";
+    EXPECT_LE(afterOpen, afterPlain + kSlack)
         << "handles grew over 100 loads left with a use open";
     // A use left open at unload keeps its service objects: the library does
     // not release them at detach (the process is going away anyway).
