@@ -1,7 +1,8 @@
 // Loading and unloading the DLL again and again: nothing of it outlives the
 // unload (the ServiceLock is closed at every detach, and its C++ runtime keeps
 // no handles of the loading thread), so the process's handle count stays
-// level, with or without a use left open, and nothing crashes.
+// level, with or without a use left open, and nothing crashes; on i686 but
+// for the one handle per load of the runtime's unwinder (see below).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -86,9 +87,19 @@ TEST_F(LoadUnload, HandleCountStaysLevel) {
     // handles of the loading thread, and the ServiceLock is closed at detach.
     // A handle left behind per load would add 100 over each half; the slack
     // is for what the process itself creates once along the way.
+#if defined(__i386__)
+    // But on i686, where C++ exceptions unwind by DWARF tables, every load
+    // registers the DLL's tables with the unwinder of its C++ runtime, whose
+    // registration lock is a semaphore created at each load and never
+    // closed: that one handle per load is the runtime's, not the library's.
+    constexpr DWORD kRuntimeHandlesPerLoad = 1;
+#else
+    constexpr DWORD kRuntimeHandlesPerLoad = 0;
+#endif
     constexpr DWORD kSlack = 4;
-    EXPECT_LE(afterPlain, before + kSlack) << "handles grew over 100 plain loads";
-    EXPECT_LE(afterOpen, afterPlain + kSlack)
+    EXPECT_LE(afterPlain, before + 100 * kRuntimeHandlesPerLoad + kSlack)
+        << "handles grew over 100 plain loads";
+    EXPECT_LE(afterOpen, afterPlain + 100 * kRuntimeHandlesPerLoad + kSlack)
         << "handles grew over 100 loads left with a use open";
     // A use left open at unload keeps its service objects: the library does
     // not release them at detach (the process is going away anyway).
