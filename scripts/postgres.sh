@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# A private PostgreSQL server for the tests that ship a trail through ODBC:
+# its data, socket and ODBC configuration live in DIR (a folder of the build
+# tree), it listens on 127.0.0.1 only, on a port of its own, and runs as the
+# postgres user (PostgreSQL refuses to run as root).
+#
+#   postgres.sh init DIR [ARCH]   wipe DIR, create the cluster, a user with a
+#                                 password and a database, start the server,
+#                                 and write DIR/env (see below); ARCH (amd64 or
+#                                 i386) picks the ODBC driver, amd64 by default
+#   postgres.sh start DIR         start the server of an initialised DIR again
+#   postgres.sh stop DIR          stop it (nothing to do when it is not running)
+#
+# DIR/env, for sh's ".": QZ45_ODBC (the DSN-less connection string), ODBCSYSINI
+# and ODBCINI (the private unixODBC configuration, read inside the Wine
+# process too), and PGHOST, PGPORT, PGDATABASE, PGUSER, PGPASSWORD for psql.
+set -euo pipefail
+
+cmd=${1:-} dir=${2:-}
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: postgres.sh init|start|stop DIR [ARCH]" >&2; exit 2; }
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+data=$dir/data
+log=$dir/server.log
+
+bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1 || true)
+if [ -z "$bindir" ] || [ ! -x "$bindir/pg_ctl" ]; then
+    echo "postgres.sh: PostgreSQL is not installed (bash scripts/setup.sh installs it)" >&2
+    exit 1
+fi
+
+# As the postgres user when run as root; as oneself otherwise.
+as_server() {
+    if [ "$(id -u)" = 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+
+stop() {
+    if [ -f "$data/postmaster.pid" ]; then
+        as_server "$bindir/pg_ctl" -D "$data" -m fast -w -t 60 stop >/dev/null 2>&1 || true
+    fi
+}
+
+start() {
+    local port
+    port=$(cat "$dir/port")
+    if ! as_server "$bindir/pg_ctl" -D "$data" -l "$log" -w -t 60 \
+            -o "-c listen_addresses=127.0.0.1 -p $port -k $dir" start >/dev/null; then
+        echo "postgres.sh: the server did not start on 127.0.0.1:$port; its log:" >&2
+        tail -20 "$log" >&2 || true
+        return 1
+    fi
+}
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+case "$cmd" in
+stop)
+    stop
+    ;;
+start)
+    [ -f "$dir/port" ] || { echo "postgres.sh: $dir was not initialised (postgres.sh init)" >&2; exit 1; }
+    start
+    ;;
+init)
+    arch=${3:-amd64}
+    driver=$(dpkg -L "odbc-postgresql:$arch" 2>/dev/null | grep '/psqlodbcw\.so$' | head -1 || true)
+    if [ -z "$driver" ]; then
+        echo "postgres.sh: the PostgreSQL ODBC driver for $arch is not installed (odbc-postgresql:$arch)" >&2
+        exit 1
+    fi
+    stop
+    rm -rf "$data" "$dir/odbc" "$dir/env" "$dir/port"
+    mkdir -p "$data" "$dir/odbc"
+    chown postgres: "$dir" "$data" 2>/dev/null || true
+    chmod 700 "$data"
+    as_server "$bindir/initdb" -D "$data" -U postgres -A peer --auth-host=scram-sha-256 \
+        -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
+        echo "postgres.sh: initdb failed:" >&2; tail -20 "$dir/initdb.log" >&2; exit 1; }
+
+    # A free port, tried from a point that differs between build trees.
+    port=$(( 20000 + $(printf '%s' "$dir" | cksum | cut -d' ' -f1) % 20000 ))
+    for _ in $(seq 50); do
+        port_free "$port" && break
+        port=$((port + 1))
+    done
+    echo "$port" >"$dir/port"
+    start
+
+    user=qz45_shipper
+    password=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
+    database=qz45_audit
+    as_server "$bindir/psql" -X -q -h "$dir" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 \
+        -v user="$user" -v password="$password" -v database="$database" <<'SQL'
+CREATE ROLE :"user" LOGIN PASSWORD :'password';
+CREATE DATABASE :"database" OWNER :"user" ENCODING 'UTF8' TEMPLATE template0;
+SQL
+
+    printf '[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\nDriver=%s\n' \
+        "$driver" >"$dir/odbc/odbcinst.ini"
+    : >"$dir/odbc/odbc.ini"
+    cat >"$dir/env" <<EOF
+QZ45_ODBC='Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=$database;Uid=$user;Pwd=$password;'
+ODBCSYSINI='$dir/odbc'
+ODBCINI='$dir/odbc/odbc.ini'
+PGHOST=127.0.0.1 PGPORT=$port PGDATABASE=$database PGUSER=$user PGPASSWORD=$password
+export QZ45_ODBC ODBCSYSINI ODBCINI PGHOST PGPORT PGDATABASE PGUSER PGPASSWORD
+EOF
+    echo "postgres.sh: PostgreSQL $("$bindir/postgres" -V | awk '{print $3}') on 127.0.0.1:$port" \
+         "(data in $data), ODBC driver $driver"
+    ;;
+*)
+    echo "usage: postgres.sh init|start|stop DIR [ARCH]" >&2
+    exit 2
+    ;;
+esac
