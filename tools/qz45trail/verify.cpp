@@ -8,31 +8,28 @@
 
 #include "trail_chain.h"
 
+namespace qz45trail {
 namespace {
 
 struct Line {
+    long long number = 0;
     bool chained = false;
-    qz45trail::ChainedLine parts;
+    ChainedLine parts;
 };
 
-int Broken(const char *path, std::size_t n, const std::string &why) {
-    std::printf("%s: line %zu %s\n", path, n, why.c_str());
+int Broken(const std::string &name, long long n, const std::string &why) {
+    std::printf("%s: line %lld %s\n", name.c_str(), n, why.c_str());
     return 1;
 }
 
 }  // namespace
 
-int VerifyTrail(const char *path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "qz45trail: cannot read %s\n", path);
-        return 2;
-    }
-    std::vector<Line> lines;
-    for (std::string text; std::getline(in, text);) {
-        Line line;
-        line.chained = qz45trail::SplitChainedLine(text, &line.parts);
-        lines.push_back(std::move(line));
+int CheckChain(const std::vector<NumberedLine> &numbered, const std::string &name,
+               bool nameIntact) {
+    std::vector<Line> lines(numbered.size());
+    for (std::size_t i = 0; i < numbered.size(); ++i) {
+        lines[i].number = numbered[i].number;
+        lines[i].chained = SplitChainedLine(numbered[i].text, &lines[i].parts);
     }
 
     // Lines written before the trail was chained come first, if any.
@@ -40,47 +37,62 @@ int VerifyTrail(const char *path) {
     while (first < lines.size() && !lines[first].chained) ++first;
 
     // Where each hash stands, to tell a removal from an insertion or a move.
-    std::map<std::string, std::size_t> lineOf;
+    std::map<std::string, long long> lineOf;
     for (std::size_t i = first; i < lines.size(); ++i)
-        if (lines[i].chained) lineOf.emplace(lines[i].parts.hash, i + 1);
+        if (lines[i].chained) lineOf.emplace(lines[i].parts.hash, lines[i].number);
 
     for (std::size_t i = first; i < lines.size(); ++i) {
-        const std::size_t n = i + 1;
+        const long long n = lines[i].number;
         if (!lines[i].chained)
-            return Broken(path, n, "has no chain fields: inserted or edited after the chain began");
-        const qz45trail::ChainedLine &l = lines[i].parts;
+            return Broken(name, n, "has no chain fields: inserted or edited after the chain began");
+        const ChainedLine &l = lines[i].parts;
         std::string hash;
-        if (FAILED(qz45trail::ChainHash(l.prev, l.content, &hash))) {
+        if (FAILED(ChainHash(l.prev, l.content, &hash))) {
             std::fprintf(stderr, "qz45trail: cannot compute SHA-256\n");
             return 2;
         }
-        if (hash != l.hash) return Broken(path, n, "was changed: its content does not match its hash");
+        if (hash != l.hash) return Broken(name, n, "was changed: its content does not match its hash");
         if (lineOf[l.hash] != n)
-            return Broken(path, n, "repeats line " + std::to_string(lineOf[l.hash]) + ": inserted");
-        const std::string expected = i == first ? qz45trail::kChainStart : lines[i - 1].parts.hash;
+            return Broken(name, n, "repeats line " + std::to_string(lineOf[l.hash]) + ": inserted");
+        const std::string expected = i == first ? kChainStart : lines[i - 1].parts.hash;
         if (l.prev == expected) continue;
-        if (l.prev == qz45trail::kChainStart)
-            return Broken(path, n, "starts a chain of its own: inserted");
+        if (l.prev == kChainStart) return Broken(name, n, "starts a chain of its own: inserted");
         const auto found = lineOf.find(l.prev);
         if (found == lineOf.end()) {
-            return Broken(path, n, i == first ? "does not start the chain: lines before it were removed"
+            return Broken(name, n, i == first ? "does not start the chain: lines before it were removed"
                                               : "follows a line that is no longer in the trail: "
                                                 "removed before it");
         }
         if (found->second > n)
-            return Broken(path, n, "belongs after line " + std::to_string(found->second) +
+            return Broken(name, n, "belongs after line " + std::to_string(found->second) +
                                        ": lines were reordered");
-        return Broken(path, n, "belongs right after line " + std::to_string(found->second) +
+        return Broken(name, n, "belongs right after line " + std::to_string(found->second) +
                                    ": the line(s) between were inserted");
     }
 
-    std::printf("%zu lines, chain intact\n", lines.size());
+    const char *prefix = nameIntact ? ": " : "";
+    std::printf("%s%s%zu lines, chain intact\n", nameIntact ? name.c_str() : "", prefix,
+                lines.size());
     if (first > 0) {
         if (first == lines.size())
             std::printf("none of them is chained: the trail was written before chaining\n");
         else
-            std::printf("%zu unchained line(s) written before chaining precede it; checked from line %zu on\n",
-                        first, first + 1);
+            std::printf("%zu unchained line(s) written before chaining precede it; checked from line %lld on\n",
+                        first, lines[first].number);
     }
     return 0;
+}
+
+}  // namespace qz45trail
+
+int VerifyTrail(const char *path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "qz45trail: cannot read %s\n", path);
+        return 2;
+    }
+    std::vector<qz45trail::NumberedLine> lines;
+    for (std::string text; std::getline(in, text);)
+        lines.push_back({static_cast<long long>(lines.size()) + 1, std::move(text)});
+    return qz45trail::CheckChain(lines, path, false);
 }

@@ -1,0 +1,244 @@
+#include "odbc.h"
+
+#include <climits>
+
+namespace qz45trail {
+
+std::wstring Wide(const std::string &utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                      nullptr, 0);
+    std::wstring out(n > 0 ? n : 0, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+    return out;
+}
+
+std::string Utf8(const wchar_t *text, std::size_t length) {
+    if (length == 0) return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], n, nullptr,
+                            nullptr);
+    return out;
+}
+
+namespace {
+
+// Every diagnostic record of a handle as "[SQLSTATE] text", joined by "; ".
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string *firstState) {
+    std::string all;
+    for (SQLSMALLINT rec = 1; rec <= 10; ++rec) {
+        SQLWCHAR state[6] = {};
+        SQLWCHAR text[1024] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        const SQLRETURN ret = SQLGetDiagRecW(type, handle, rec, state, &native, text,
+                                             static_cast<SQLSMALLINT>(sizeof text / sizeof *text),
+                                             &length);
+        if (!SQL_SUCCEEDED(ret)) break;
+        // One line: the driver's line ends and tabs as single spaces.
+        std::wstring message;
+        for (const wchar_t *c = text; *c != L'\0'; ++c) {
+            const bool space = *c == L'\n' || *c == L'\r' || *c == L'\t' || *c == L' ';
+            if (!space) message.push_back(*c);
+            else if (!message.empty() && message.back() != L' ') message.push_back(L' ');
+        }
+        while (!message.empty() && (message.back() == L' ' || message.back() == L';'))
+            message.pop_back();
+        const std::string s = Utf8(state, wcsnlen(state, 5));
+        // The first state that is not a warning (01xxx) tells what failed.
+        if (firstState != nullptr && (firstState->empty() || firstState->compare(0, 2, "01") == 0))
+            *firstState = s;
+        const std::string entry = "[" + s + "] " + Utf8(message.data(), message.size());
+        if (all.find(entry) != std::string::npos) continue;
+        if (!all.empty()) all += "; ";
+        all += entry;
+    }
+    return all.empty() ? "no diagnostics from the driver" : all;
+}
+
+}  // namespace
+
+OdbcHandle::OdbcHandle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
+    const SQLRETURN ret = SQLAllocHandle(type, parent, &handle_);
+    if (!SQL_SUCCEEDED(ret)) {
+        handle_ = SQL_NULL_HANDLE;
+        std::string state;
+        const std::string diag =
+            parent == SQL_NULL_HANDLE
+                ? "the ODBC driver manager is missing or failed"
+                : Diagnostics(type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, parent,
+                              &state);
+        throw OdbcError("cannot allocate an ODBC handle: " + diag, state);
+    }
+}
+
+OdbcHandle::~OdbcHandle() {
+    if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+}
+
+void OdbcHandle::Check(SQLRETURN ret, const char *what) const {
+    if (SQL_SUCCEEDED(ret) || ret == SQL_NO_DATA) return;
+    std::string state;
+    const std::string diag = Diagnostics(type_, handle_, &state);
+    throw OdbcError(std::string(what) + ": " + diag, state);
+}
+
+namespace {
+
+SQLHANDLE Odbc3(const OdbcHandle &env) {
+    env.Check(SQLSetEnvAttr(env.Get(), SQL_ATTR_ODBC_VERSION,
+                            reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+              "cannot select ODBC 3");
+    return env.Get();
+}
+
+}  // namespace
+
+OdbcConnection::OdbcConnection(const std::string &connectionString)
+    : env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE), dbc_(SQL_HANDLE_DBC, Odbc3(env_)) {
+    dbc_.Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(15)),
+                                  SQL_IS_UINTEGER),
+               "cannot set the login time-out");
+    std::wstring in = Wide(connectionString);
+    SQLWCHAR out[1024] = {};
+    SQLSMALLINT outLength = 0;
+    dbc_.Check(SQLDriverConnectW(dbc_.Get(), nullptr, &in[0], static_cast<SQLSMALLINT>(in.size()),
+                                 out, static_cast<SQLSMALLINT>(sizeof out / sizeof *out),
+                                 &outLength, SQL_DRIVER_NOPROMPT),
+               "cannot connect to the database");
+    connected_ = true;
+    dbc_.Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
+                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
+                                  SQL_IS_UINTEGER),
+               "cannot switch autocommit off");
+}
+
+OdbcConnection::~OdbcConnection() {
+    if (!connected_) return;
+    SQLEndTran(SQL_HANDLE_DBC, dbc_.Get(), SQL_ROLLBACK);
+    SQLDisconnect(dbc_.Get());
+}
+
+std::string OdbcConnection::DbmsName() const {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    dbc_.Check(SQLGetInfoW(dbc_.Get(), SQL_DBMS_NAME, name, sizeof name, &length),
+               "cannot ask for the DBMS name");
+    return Utf8(name, wcsnlen(name, sizeof name / sizeof *name));
+}
+
+void OdbcConnection::Commit() const {
+    dbc_.Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.Get(), SQL_COMMIT), "commit failed");
+}
+
+void OdbcConnection::Rollback() const {
+    dbc_.Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.Get(), SQL_ROLLBACK), "rollback failed");
+}
+
+OdbcStatement::OdbcStatement(const OdbcConnection &connection)
+    : stmt_(SQL_HANDLE_STMT, connection.Handle().Get()) {}
+
+void OdbcStatement::Prepare(const std::string &sql) {
+    std::wstring text = Wide(sql);
+    stmt_.Check(SQLPrepareW(stmt_.Get(), &text[0], static_cast<SQLINTEGER>(text.size())),
+                "cannot prepare a statement");
+}
+
+void OdbcStatement::Execute() { stmt_.Check(SQLExecute(stmt_.Get()), "a statement failed"); }
+
+void OdbcStatement::ExecDirect(const std::string &sql) {
+    std::wstring text = Wide(sql);
+    stmt_.Check(SQLExecDirectW(stmt_.Get(), &text[0], static_cast<SQLINTEGER>(text.size())),
+                "a statement failed");
+}
+
+bool OdbcStatement::Fetch() {
+    const SQLRETURN ret = SQLFetch(stmt_.Get());
+    stmt_.Check(ret, "cannot fetch a row");
+    return ret != SQL_NO_DATA;
+}
+
+void OdbcStatement::CloseCursor() { SQLFreeStmt(stmt_.Get(), SQL_CLOSE); }
+
+void OdbcStatement::ClearParameters() {
+    SQLFreeStmt(stmt_.Get(), SQL_RESET_PARAMS);
+    texts_.clear();
+    integers_.clear();
+    times_.clear();
+    indicators_.clear();
+}
+
+void OdbcStatement::BindText(SQLUSMALLINT n, const std::string *utf8) {
+    texts_.push_back(utf8 != nullptr ? Wide(*utf8) : std::wstring());
+    std::wstring &text = texts_.back();
+    const SQLLEN bytes = static_cast<SQLLEN>(text.size() * sizeof(wchar_t));
+    indicators_.push_back(utf8 != nullptr ? bytes : SQL_NULL_DATA);
+    const SQLULEN size = text.empty() ? 1 : text.size();
+    stmt_.Check(SQLBindParameter(stmt_.Get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                 size > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR, size, 0,
+                                 &text[0], bytes, &indicators_.back()),
+                "cannot bind a text");
+}
+
+void OdbcStatement::BindInteger(SQLUSMALLINT n, const long long *value) {
+    integers_.push_back(value != nullptr ? *value : 0);
+    indicators_.push_back(value != nullptr ? 0 : SQL_NULL_DATA);
+    stmt_.Check(SQLBindParameter(stmt_.Get(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                                 &integers_.back(), 0, &indicators_.back()),
+                "cannot bind a number");
+}
+
+void OdbcStatement::BindTimestamp(SQLUSMALLINT n, const SQL_TIMESTAMP_STRUCT *value) {
+    times_.push_back(value != nullptr ? *value : SQL_TIMESTAMP_STRUCT{});
+    indicators_.push_back(value != nullptr ? 0 : SQL_NULL_DATA);
+    // "YYYY-MM-DD hh:mm:ss.fff": 23 characters, 3 digits of fraction.
+    stmt_.Check(SQLBindParameter(stmt_.Get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                 SQL_TYPE_TIMESTAMP, 23, 3, &times_.back(), 0, &indicators_.back()),
+                "cannot bind a time");
+}
+
+bool OdbcStatement::GetText(SQLUSMALLINT column, std::string *utf8) {
+    std::wstring all;
+    SQLWCHAR buffer[2048];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN ret =
+            SQLGetData(stmt_.Get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+        if (ret == SQL_NO_DATA) break;
+        stmt_.Check(ret, "cannot read a text column");
+        if (indicator == SQL_NULL_DATA) return false;
+        const std::size_t room = sizeof buffer / sizeof *buffer - 1;
+        const bool more = ret == SQL_SUCCESS_WITH_INFO &&
+                          (indicator == SQL_NO_TOTAL ||
+                           static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) > room);
+        all.append(buffer, more ? room : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
+        if (!more) break;
+    }
+    *utf8 = Utf8(all.data(), all.size());
+    return true;
+}
+
+bool OdbcStatement::GetInteger(SQLUSMALLINT column, long long *value) {
+    SQLBIGINT v = 0;
+    SQLLEN indicator = 0;
+    stmt_.Check(SQLGetData(stmt_.Get(), column, SQL_C_SBIGINT, &v, 0, &indicator),
+                "cannot read a number column");
+    if (indicator == SQL_NULL_DATA) return false;
+    *value = v;
+    return true;
+}
+
+bool OdbcStatement::GetTimestamp(SQLUSMALLINT column, SQL_TIMESTAMP_STRUCT *value) {
+    SQLLEN indicator = 0;
+    stmt_.Check(SQLGetData(stmt_.Get(), column, SQL_C_TYPE_TIMESTAMP, value, sizeof *value,
+                           &indicator),
+                "cannot read a time column");
+    return indicator != SQL_NULL_DATA;
+}
+
+}  // namespace qz45trail

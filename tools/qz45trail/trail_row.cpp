@@ -1,0 +1,212 @@
+#include "trail_row.h"
+
+#include <cstdio>
+
+#include "trail_chain.h"
+
+using nlohmann::json;
+
+namespace qz45trail {
+
+const Column kColumns[kColumnCount] = {
+    {"machine", ColumnKind::kText, true},       {"line_no", ColumnKind::kBigInt, true},
+    {"submitted", ColumnKind::kTime, false},    {"event_class", ColumnKind::kText, true},
+    {"app_name", ColumnKind::kText, false},     {"user_name", ColumnKind::kText, false},
+    {"domain_name", ColumnKind::kText, false},  {"application_id", ColumnKind::kText, false},
+    {"category", ColumnKind::kInteger, false},  {"descriptor", ColumnKind::kText, false},
+    {"property", ColumnKind::kText, false},     {"message", ColumnKind::kLongText, false},
+    {"event_time", ColumnKind::kTime, false},   {"old_type", ColumnKind::kText, false},
+    {"old_value", ColumnKind::kLongText, false}, {"new_type", ColumnKind::kText, false},
+    {"new_value", ColumnKind::kLongText, false}, {"prev_hash", ColumnKind::kHash, false},
+    {"line_hash", ColumnKind::kHash, false},    {"line_sha256", ColumnKind::kHash, true},
+    {"line_text", ColumnKind::kLongText, true}, {"line_json", ColumnKind::kJson, true},
+};
+
+std::string JsonText(const json &j, const char *key) {
+    if (!j.is_object() || !j.contains(key)) return "";
+    const json &v = j[key];
+    if (v.is_string()) return v.get<std::string>();
+    return v.dump();
+}
+
+std::string ValueShown(const json &value) {
+    return value.is_object() && value.contains("utc") ? JsonText(value, "utc")
+                                                      : JsonText(value, "value");
+}
+
+namespace {
+
+bool Digits(const std::string &s, std::size_t at, std::size_t n, int *out) {
+    if (at + n > s.size()) return false;
+    int v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    *out = v;
+    return true;
+}
+
+int DaysIn(int year, int month) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+Field TextField(const std::string &text) {
+    Field f;
+    f.null = false;
+    f.text = text;
+    return f;
+}
+
+// A member that is absent stays NULL; one that is present is its text.
+Field MemberField(const json &object, const char *key) {
+    if (!object.is_object() || !object.contains(key) || object[key].is_null()) return Field{};
+    return TextField(JsonText(object, key));
+}
+
+bool TimeField(const json &object, const char *key, const char *name, Field *out,
+               std::string *why) {
+    *out = Field{};
+    const std::string text = JsonText(object, key);
+    if (text.empty()) return true;
+    if (!ParseUtc(text, &out->time)) {
+        *why = std::string(name) + " \"" + text + "\" is not a UTC time";
+        return false;
+    }
+    out->null = false;
+    return true;
+}
+
+void ValueFields(const json &props, const char *key, Field *type, Field *value) {
+    if (!props.contains(key)) return;
+    *type = MemberField(props[key], "type");
+    const json &v = props[key];
+    if (v.is_object() && (v.contains("utc") || v.contains("value"))) *value = TextField(ValueShown(v));
+}
+
+}  // namespace
+
+bool ParseUtc(const std::string &text, UtcTime *out, bool dateOnly) {
+    UtcTime t;
+    if (!Digits(text, 0, 4, &t.year) || text.size() < 10 || text[4] != '-' ||
+        !Digits(text, 5, 2, &t.month) || text[7] != '-' || !Digits(text, 8, 2, &t.day))
+        return false;
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysIn(t.year, t.month)) return false;
+    if (text.size() == 10) {
+        if (!dateOnly) return false;
+        *out = t;
+        return true;
+    }
+    if (text.size() < 20 || text[10] != 'T' || !Digits(text, 11, 2, &t.hour) || text[13] != ':' ||
+        !Digits(text, 14, 2, &t.minute) || text[16] != ':' || !Digits(text, 17, 2, &t.second) ||
+        t.hour > 23 || t.minute > 59 || t.second > 59 || text.back() != 'Z')
+        return false;
+    std::size_t at = 19;
+    if (text[at] == '.') {
+        long scale = 100000000;
+        for (++at; at < text.size() - 1; ++at, scale /= 10) {
+            if (text[at] < '0' || text[at] > '9' || scale == 0) return false;
+            t.nanoseconds += (text[at] - '0') * scale;
+        }
+        if (scale == 100000000) return false;  // a dot without digits
+    }
+    if (at != text.size() - 1) return false;
+    *out = t;
+    return true;
+}
+
+std::string UtcText(const UtcTime &t) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.nanoseconds / 1000000);
+    return text;
+}
+
+bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
+                 std::string *why) {
+    const json e = json::parse(line, nullptr, false);
+    if (e.is_discarded() || !e.is_object()) {
+        *why = "not a JSON object";
+        return false;
+    }
+    if (!e.contains("event") || !e["event"].is_string()) {
+        *why = "no event class (\"event\")";
+        return false;
+    }
+    static const json kNone = json::object();
+    const json &context = e.contains("context") ? e["context"] : kNone;
+    const json &props = e.contains("properties") ? e["properties"] : kNone;
+    if (!props.is_object()) {
+        *why = "\"properties\" is not an object";
+        return false;
+    }
+
+    Row r;
+    r[kMachine] = TextField(machine);
+    r[kLineNo].null = false;
+    r[kLineNo].number = lineNo;
+    if (!TimeField(e, "submitted", "submitted", &r[kSubmitted], why)) return false;
+    r[kEventClass] = TextField(e["event"].get<std::string>());
+    r[kAppName] = MemberField(context, "AppName");
+    r[kUserName] = MemberField(context, "User");
+    r[kDomainName] = MemberField(context, "Domain");
+    r[kApplicationId] = MemberField(context, "ApplicationId");
+    if (props.contains("Category")) {
+        if (!props["Category"].is_number_integer()) {
+            *why = "Category is not a whole number";
+            return false;
+        }
+        r[kCategory].null = false;
+        r[kCategory].number = props["Category"].get<long long>();
+    }
+    r[kDescriptor] = MemberField(props, "Descriptor");
+    r[kProperty] = MemberField(props, "Property");
+    r[kMessage] = MemberField(props, "Message");
+    if (props.contains("EventTime") &&
+        !TimeField(props["EventTime"], "utc", "EventTime", &r[kEventTime], why))
+        return false;
+    ValueFields(props, "OldValue", &r[kOldType], &r[kOldValue]);
+    ValueFields(props, props.contains("NewValue") ? "NewValue" : "Value", &r[kNewType],
+                &r[kNewValue]);
+    r[kPrevHash] = MemberField(e, "prev");
+    r[kLineHash] = MemberField(e, "hash");
+    std::string sha;
+    if (FAILED(Sha256Hex(line, &sha))) {
+        *why = "cannot compute SHA-256";
+        return false;
+    }
+    r[kLineSha256] = TextField(sha);
+    r[kLineText] = TextField(line);
+    r[kLineJson] = TextField(line);
+    *row = std::move(r);
+    return true;
+}
+
+const char *FirstDifference(const Row &a, const Row &b) {
+    for (int i = 0; i < kColumnCount; ++i) {
+        const Field &x = a[i], &y = b[i];
+        bool same = x.null == y.null;
+        if (same && !x.null) {
+            switch (kColumns[i].kind) {
+            case ColumnKind::kInteger:
+            case ColumnKind::kBigInt: same = x.number == y.number; break;
+            case ColumnKind::kTime:
+                same = x.time.year == y.time.year && x.time.month == y.time.month &&
+                       x.time.day == y.time.day && x.time.hour == y.time.hour &&
+                       x.time.minute == y.time.minute && x.time.second == y.time.second &&
+                       x.time.nanoseconds == y.time.nanoseconds;
+                break;
+            case ColumnKind::kJson:
+                same = json::parse(x.text, nullptr, false) == json::parse(y.text, nullptr, false);
+                break;
+            default: same = x.text == y.text; break;
+            }
+        }
+        if (!same) return kColumns[i].name;
+    }
+    return nullptr;
+}
+
+}  // namespace qz45trail

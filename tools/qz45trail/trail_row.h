@@ -1,0 +1,67 @@
+// A trail line as one row of the audit_trail table: the columns, and the row
+// a line makes. Shipping inserts these rows; verify --odbc checks that the
+// stored columns are still the ones the stored line makes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qz45trail {
+
+// A member of a JSON object as text: strings as they are, anything else as
+// JSON ("" when absent).
+std::string JsonText(const nlohmann::json &j, const char *key);
+
+// The text of a value object: its "utc" for dates, else its "value".
+std::string ValueShown(const nlohmann::json &value);
+
+// A UTC time as the trail writes it.
+struct UtcTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    long nanoseconds = 0;
+};
+
+// "2000-01-01T12:00:00.250Z" (1 to 9 fraction digits, or none); with
+// dateOnly also "2000-01-01" (midnight).
+bool ParseUtc(const std::string &text, UtcTime *out, bool dateOnly = false);
+std::string UtcText(const UtcTime &t);
+
+enum class ColumnKind { kText, kLongText, kInteger, kBigInt, kTime, kHash, kJson };
+
+struct Column {
+    const char *name;
+    ColumnKind kind;
+    bool notNull;
+};
+
+enum ColumnIndex {
+    kMachine, kLineNo, kSubmitted, kEventClass, kAppName, kUserName, kDomainName, kApplicationId,
+    kCategory, kDescriptor, kProperty, kMessage, kEventTime, kOldType, kOldValue, kNewType,
+    kNewValue, kPrevHash, kLineHash, kLineSha256, kLineText, kLineJson, kColumnCount
+};
+
+extern const Column kColumns[kColumnCount];
+
+struct Field {
+    bool null = true;
+    std::string text;        // kText, kLongText, kHash, kJson (UTF-8)
+    long long number = 0;    // kInteger, kBigInt
+    UtcTime time;            // kTime
+};
+
+using Row = std::array<Field, kColumnCount>;
+
+// The row of line number lineNo of machine's trail; false with the reason
+// when the line is not a trail line (not a JSON object, no event class, a
+// time or category that does not read).
+bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
+                 std::string *why);
+
+// The name of the first column in which a and b differ (a JSON column by
+// its value, not its spelling), or nullptr when they agree.
+const char *FirstDifference(const Row &a, const Row &b);
+
+}  // namespace qz45trail
