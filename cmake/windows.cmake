@@ -80,6 +80,7 @@ if(QZ45_BUILD_TESTS)
     add_subdirectory(tests/double)
     add_subdirectory(tests/win32)
     add_subdirectory(tests/soak)
+    add_subdirectory(tests/odbc)
     add_subdirectory(bench)
 endif()
 
