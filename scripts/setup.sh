@@ -18,9 +18,19 @@ fi
 # lld links the MSVC-ABI consumer of the install test.
 for p in g++-mingw-w64-i686-win32 mingw-w64-i686-dev g++-mingw-w64-x86-64-win32 \
          mingw-w64-x86-64-dev wine wine32:i386 wine64 cmake ninja-build googletest g++ clang \
-         lld llvm-14 libclang-rt-14-dev libcli11-dev nlohmann-json3-dev; do
+         lld llvm-14 libclang-rt-14-dev libcli11-dev nlohmann-json3-dev \
+         postgresql postgresql-client unixodbc odbc-postgresql; do
     have_pkg "$p" || need+=("$p")
 done
+
+# PostgreSQL, unixODBC and its PostgreSQL driver for the tests of qz45trail's
+# shipping, which start a private server of their own (scripts/postgres.sh):
+# no cluster of the system's is made when the server is installed.
+if ! have_pkg postgresql-common; then
+    mkdir -p /etc/postgresql-common
+    grep -qs '^create_main_cluster' /etc/postgresql-common/createcluster.conf ||
+        echo 'create_main_cluster = false' >>/etc/postgresql-common/createcluster.conf
+fi
 
 if [ "${#need[@]}" -gt 0 ] || [ -n "${added_arch:-}" ]; then
     export DEBIAN_FRONTEND=noninteractive
