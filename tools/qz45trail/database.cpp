@@ -175,52 +175,48 @@ void BindRow(OdbcStatement *insert, const Row &row) {
     }
 }
 
+namespace {
+
+// A --since or --until time ("" when not given); false, said, when it does
+// not read.
+bool FilterTime(const char *option, const std::string &text, SQL_TIMESTAMP_STRUCT *out) {
+    UtcTime t;
+    if (!text.empty() && !ParseUtc(text, &t, true)) {
+        std::fprintf(stderr, "qz45trail: %s %s is not a UTC time (2000-01-01 or "
+                             "2000-01-01T12:00:00Z)\n", option, text.c_str());
+        return false;
+    }
+    *out = Timestamp(t);
+    return true;
+}
+
+}  // namespace
+
 int PrintStoredTrail(const Database &db, const TrailFilter &filter) {
-    OdbcStatement select(db.connection);
-    std::string sql = std::string("SELECT machine, line_no, line_text FROM ") + kTable + " WHERE 1 = 1";
-    UtcTime since, until;
-    if (!filter.since.empty() && !ParseUtc(filter.since, &since, true)) {
-        std::fprintf(stderr, "qz45trail: --since %s is not a UTC time (2000-01-01 or "
-                             "2000-01-01T12:00:00Z)\n", filter.since.c_str());
+    SQL_TIMESTAMP_STRUCT since, until;
+    if (!FilterTime("--since", filter.since, &since) || !FilterTime("--until", filter.until, &until))
         return 2;
-    }
-    if (!filter.until.empty() && !ParseUtc(filter.until, &until, true)) {
-        std::fprintf(stderr, "qz45trail: --until %s is not a UTC time (2000-01-01 or "
-                             "2000-01-01T12:00:00Z)\n", filter.until.c_str());
-        return 2;
-    }
     char *end = nullptr;
     const long long category = std::strtoll(filter.type.c_str(), &end, 10);
     if (!filter.type.empty() && *end != '\0') {
         std::fprintf(stderr, "qz45trail: --type %s is not a number\n", filter.type.c_str());
         return 2;
     }
-    const SQL_TIMESTAMP_STRUCT sinceTs = Timestamp(since), untilTs = Timestamp(until);
+
+    // Each filter given adds its condition and binds its value.
+    OdbcStatement select(db.connection);
+    std::string sql = std::string("SELECT machine, line_no, line_text FROM ") + kTable + " WHERE 1 = 1";
     SQLUSMALLINT n = 0;
-    if (!filter.machine.empty()) {
-        sql += " AND machine = ?";
-        select.BindText(++n, &filter.machine);
-    }
-    if (!filter.since.empty()) {
-        sql += " AND event_time >= ?";
-        select.BindTimestamp(++n, &sinceTs);
-    }
-    if (!filter.until.empty()) {
-        sql += " AND event_time < ?";
-        select.BindTimestamp(++n, &untilTs);
-    }
-    if (!filter.user.empty()) {
-        sql += " AND user_name = ?";
-        select.BindText(++n, &filter.user);
-    }
-    if (!filter.descriptor.empty()) {
-        sql += " AND descriptor = ?";
-        select.BindText(++n, &filter.descriptor);
-    }
-    if (!filter.type.empty()) {
-        sql += " AND category = ?";
-        select.BindInteger(++n, &category);
-    }
+    const auto where = [&](const std::string &given, const char *condition) {
+        if (!given.empty()) sql += condition;
+        return !given.empty();
+    };
+    if (where(filter.machine, " AND machine = ?")) select.BindText(++n, &filter.machine);
+    if (where(filter.since, " AND event_time >= ?")) select.BindTimestamp(++n, &since);
+    if (where(filter.until, " AND event_time < ?")) select.BindTimestamp(++n, &until);
+    if (where(filter.user, " AND user_name = ?")) select.BindText(++n, &filter.user);
+    if (where(filter.descriptor, " AND descriptor = ?")) select.BindText(++n, &filter.descriptor);
+    if (where(filter.type, " AND category = ?")) select.BindInteger(++n, &category);
     select.Prepare(sql + " ORDER BY machine, line_no");
     select.Execute();
 
