@@ -30,8 +30,8 @@ else
           qz45_audit_trail >/dev/null
 fi
 case "$tier" in
-    win32) echo "Architecture: i686, the 32-bit DLL and service ($why)." ;;
-    win64) echo "Architecture: x86-64, the 64-bit DLL and service ($why)." ;;
+    win32) echo "Architecture: i686, the 32-bit DLL and service; $why." ;;
+    win64) echo "Architecture: x86-64, the 64-bit DLL and service; $why." ;;
 esac
 
 bin="$root/build/$tier/bin"
