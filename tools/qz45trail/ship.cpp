@@ -124,7 +124,8 @@ public:
                     std::fflush(stdout);
                 }
                 backoff = 1000;
-                if (ShipAll(db)) return 0;
+                ShipAll(db);
+                return 0;
             } catch (const Refusal &e) {
                 Summary();
                 std::fprintf(stderr, "qz45trail: %s\n", e.what());
@@ -182,9 +183,9 @@ private:
         db.connection.Rollback();
     }
 
-    // Ships batch after batch; true when done (without follow), false never
-    // (failures throw).
-    bool ShipAll(const Database &db) {
+    // Ships batch after batch; returns when done (without follow), never
+    // with it. Failures throw.
+    void ShipAll(const Database &db) {
         OdbcStatement insert(db.connection);
         insert.Prepare(InsertSql(db));
         std::vector<Row> batch;
@@ -213,7 +214,7 @@ private:
                 committedLines_ += static_cast<long long>(batch.size());
                 committedOffset_ = reader_.Offset();
                 shipped_ += static_cast<long long>(batch.size());
-                Progress(false);
+                Progress();
             }
             if (bad) throw Refusal(why);
             if (batch.size() == static_cast<std::size_t>(kBatchLines)) continue;
@@ -222,7 +223,7 @@ private:
                 if (reader_.Unfinished())
                     std::printf("the last line of %s has no line end yet: left for the next run\n",
                                 o_.file.c_str());
-                return true;
+                return;
             }
             if (reader_.Size() < committedOffset_)
                 throw Refusal(o_.file + " is shorter than the " + std::to_string(committedLines_) +
@@ -233,10 +234,10 @@ private:
 
     double Seconds() const { return static_cast<double>(GetTickCount64() - start_) / 1000.0; }
 
-    void Progress(bool force) {
+    void Progress() {
         if (!terminal_) return;
         const ULONGLONG now = GetTickCount64();
-        if (!force && now - shown_ < 500) return;
+        if (now - shown_ < 500) return;
         shown_ = now;
         std::printf("\rshipping %s: %lld line(s) shipped, %lld already present, %.0f s ",
                     o_.file.c_str(), shipped_, present_, Seconds());
