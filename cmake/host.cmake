@@ -5,6 +5,7 @@ add_library(qz45_portable STATIC ${QZ45_PORTABLE_SOURCES})
 target_include_directories(qz45_portable PUBLIC include src)
 qz45_warnings(qz45_portable)
 
+add_subdirectory(trail)
 add_subdirectory(tools/qz45event)
 
 if(QZ45_BUILD_TESTS)

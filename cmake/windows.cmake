@@ -65,6 +65,7 @@ target_compile_definitions(qz45_static PUBLIC QZ45_BUILDING_LIBRARY WIN32_LEAN_A
                                               _WIN32_WINNT=0x0601)
 target_link_libraries(qz45_static PUBLIC ${QZ45_SYSTEM_LIBS})
 
+add_subdirectory(trail)
 add_subdirectory(services/common)
 add_subdirectory(services/reference)
 

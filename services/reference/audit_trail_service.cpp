@@ -2,7 +2,7 @@
 // library sets on them and, on Submit, append the event as one JSON line to
 // an audit-trail file, written and flushed before Submit reports success.
 // Many processes may write one trail at once; its lines form a hash chain
-// (trail_file.h, trail_chain.h).
+// (trail_append.h, and the trail library's trail_chain.h).
 //
 // The trail file is QZ45_AUDIT_TRAIL when set, else audit-trail.jsonl beside
 // this DLL. Built with QZ45_SERVICE_COUNT_ONLY, the same classes keep
@@ -23,7 +23,7 @@
 #include "qz45audit_service.h"
 #include "reference_service.h"
 #if !defined(QZ45_SERVICE_COUNT_ONLY)
-#include "trail_file.h"
+#include "trail_append.h"
 #endif
 
 namespace {

@@ -1,16 +1,22 @@
 #include "database.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
+#include "exit_codes.h"
 #include "table.h"
-#include "verify.h"
+#include "trail_chain.h"
+#include "trail_lines.h"
 
 namespace qz45trail {
 namespace {
 
 constexpr char kTable[] = "audit_trail";
+constexpr char kShipments[] = "audit_trail_shipments";
 
 // Column types: PostgreSQL's own; the SQL standard's elsewhere.
 const char *TypeName(ColumnKind kind, bool postgres) {
@@ -32,16 +38,26 @@ std::string ColumnList() {
     return list;
 }
 
-bool TableExists(const Database &db) {
+bool TableExists(const Database &db, const char *table) {
     OdbcStatement probe(db.connection);
     bool exists = true;
     try {
-        probe.ExecDirect(std::string("SELECT line_no FROM ") + kTable + " WHERE 1 = 0");
+        probe.ExecDirect(std::string("SELECT 1 FROM ") + table + " WHERE 1 = 0");
     } catch (const OdbcError &) {
         exists = false;
     }
     db.connection.Rollback();
     return exists;
+}
+
+// A role name as an SQL identifier.
+std::string Identifier(const std::string &name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
 }
 
 SQL_TIMESTAMP_STRUCT Timestamp(const UtcTime &t) {
@@ -87,64 +103,230 @@ void ReadRow(OdbcStatement *select, Row *row) {
     }
 }
 
-// Verdict on one machine's stored rows, which select yields by line.
-int VerifyMachine(OdbcStatement *select, const std::string &machine) {
-    std::vector<NumberedLine> lines;
-    Row stored, derived;
-    while (select->Fetch()) {
-        ReadRow(select, &stored);
-        const long long n = stored[kLineNo].number;
-        const long long expected = static_cast<long long>(lines.size()) + 1;
-        if (n != expected) {
-            std::printf("%s: line %lld is missing: removed from the database\n", machine.c_str(),
-                        expected);
-            return 1;
-        }
-        std::string why;
-        if (!RowFromLine(machine, n, stored[kLineText].text, &derived, &why)) {
-            std::printf("%s: line %lld: its stored text is not a trail line (%s): changed in the "
-                        "database\n", machine.c_str(), n, why.c_str());
-            return 1;
-        }
-        if (const char *column = FirstDifference(stored, derived)) {
-            std::printf("%s: line %lld: column %s does not match the line's text: changed in the "
-                        "database\n", machine.c_str(), n, column);
-            return 1;
-        }
-        lines.push_back({n, std::move(stored[kLineText].text)});
+std::string Range(long long from, long long to) {
+    return from == to ? "line " + std::to_string(from)
+                      : "lines " + std::to_string(from) + "-" + std::to_string(to);
+}
+
+// What the shipment log says of one machine: the last line of each shipment
+// and that line's SHA-256, and when the last one went in.
+struct ShipmentLog {
+    std::map<long long, std::string> lastLines;
+    std::string lastShipped;  // UTC, "" when nothing is logged
+};
+
+ShipmentLog ReadShipmentLog(const Database &db, const std::string &machine) {
+    ShipmentLog log;
+    OdbcStatement select(db.connection);
+    select.Prepare(std::string("SELECT last_line, last_sha256, shipped_at FROM ") + kShipments +
+                   " WHERE machine = ? ORDER BY last_line");
+    select.BindText(1, &machine);
+    select.Execute();
+    while (select.Fetch()) {
+        long long last = 0;
+        std::string sha;
+        SQL_TIMESTAMP_STRUCT at{};
+        select.GetInteger(1, &last);
+        select.GetText(2, &sha);
+        log.lastLines[last] = sha;
+        log.lastShipped = select.GetTimestamp(3, &at) ? UtcText(FromTimestamp(at)) : "";
     }
-    return CheckChain(lines, machine, true);
+    return log;
+}
+
+int Verdict(const std::string &machine, const std::string &what, int code) {
+    std::printf("%s: %s\n", machine.c_str(), what.c_str());
+    return code;
+}
+
+// One machine's stored trail, with its file as a witness when there is one.
+int VerifyMachine(const Database &db, const std::string &machine, TrailReader *file,
+                  const std::string &fileName, long long acceptUnchained) {
+    const ShipmentLog log = ReadShipmentLog(db, machine);
+    OdbcStatement select(db.connection);
+    select.Prepare("SELECT " + ColumnList() + " FROM " + kTable +
+                   " WHERE machine = ? ORDER BY line_no");
+    select.BindText(1, &machine);
+    select.Execute();
+
+    ChainCheck chain;
+    Row stored, derived;
+    long long count = 0, replaced = 0, fileEndsAfter = -1;
+    std::string lastSubmitted, fileLine;
+    while (select.Fetch()) {
+        ReadRow(&select, &stored);
+        const long long n = stored[kLineNo].number;
+        if (n != count + 1)
+            return Verdict(machine, Range(count + 1, n - 1) + " missing: removed from the database",
+                           kExitBroken);
+        const std::string &text = stored[kLineText].text;
+        std::string why;
+        if (!RowFromLine(machine, n, text, &derived, &why))
+            return Verdict(machine, "line " + std::to_string(n) + ": its stored text is not a trail "
+                           "line (" + why + "): changed in the database", kExitBroken);
+        if (const char *column = FirstDifference(stored, derived))
+            return Verdict(machine, "line " + std::to_string(n) + ": column " + column +
+                           " does not match the line's text: changed in the database", kExitBroken);
+        const auto logged = log.lastLines.find(n);
+        if (logged != log.lastLines.end() && logged->second != stored[kLineSha256].text)
+            return Verdict(machine, "line " + std::to_string(n) + " is not the line the shipment "
+                           "log recorded: changed in the database", kExitBroken);
+        if (file != nullptr && fileEndsAfter < 0) {
+            switch (file->Next(&fileLine)) {
+            case TrailReader::Result::kLine:
+                if (fileLine != text)
+                    return Verdict(machine, fileName + " line " + std::to_string(n) +
+                                   " differs from the line stored in the database: the file was "
+                                   "changed or re-chained after the line was shipped", kExitBroken);
+                break;
+            case TrailReader::Result::kEnd: fileEndsAfter = n - 1; break;
+            case TrailReader::Result::kTooLong:
+                return Verdict(machine, fileName + " line " + std::to_string(n) +
+                               " is longer than any trail line", kExitBroken);
+            case TrailReader::Result::kError:
+                std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", fileName.c_str(),
+                             file->Error().c_str());
+                return kExitFailed;
+            }
+        }
+        chain.Add(n, text);
+        count = n;
+        replaced += stored[kReplaced].number != 0;
+        if (!stored[kSubmitted].null) lastSubmitted = UtcText(stored[kSubmitted].time);
+    }
+    select.CloseCursor();
+    db.connection.Rollback();
+
+    if (count == 0 && log.lastLines.empty() && file == nullptr)
+        return Verdict(machine, "no lines in the database", kExitBroken);
+    if (fileEndsAfter >= 0)
+        return Verdict(machine, "the database holds " + Range(fileEndsAfter + 1, count) +
+                       ", which " + fileName + " no longer has: its end was cut off after "
+                       "shipping", kExitBroken);
+    const long long lastLogged = log.lastLines.empty() ? 0 : log.lastLines.rbegin()->first;
+    if (lastLogged > count)
+        return Verdict(machine, Range(count + 1, lastLogged) + " shipped (in the shipment log) but "
+                       "not in the database: deleted from it", kExitBroken);
+    const ChainVerdict verdict = chain.Finish();
+    if (!verdict.Intact()) return Verdict(machine, verdict.Describe(), kExitBroken);
+
+    std::string summary = verdict.Describe();
+    if (count > 0)
+        summary += "; last line shipped " +
+                   (log.lastShipped.empty() ? std::string("at an unlogged time") : log.lastShipped) +
+                   (lastSubmitted.empty() ? "" : ", stored by the service " + lastSubmitted);
+    int result = Verdict(machine, summary, kExitOk);
+    if (verdict.unchainedPrefix > 0 &&
+        static_cast<long long>(verdict.unchainedPrefix) != acceptUnchained)
+        result = Verdict(machine, std::to_string(verdict.unchainedPrefix) + " line(s) without chain "
+                         "members before the chain: not proved unchanged", kExitUnchained);
+    if (replaced > 0)
+        Verdict(machine, std::to_string(replaced) + " row(s) show U+2400 for a U+0000 the database "
+                "cannot store (replaced = 1); their line_text is exact", kExitOk);
+    if (file != nullptr) {
+        long long extra = 0;
+        for (TrailReader::Result r; (r = file->Next(&fileLine)) != TrailReader::Result::kEnd;) {
+            if (r != TrailReader::Result::kLine) {
+                std::fprintf(stderr, "qz45trail: cannot read %s to its end\n", fileName.c_str());
+                return kExitFailed;
+            }
+            ++extra;
+        }
+        if (extra == 0)
+            Verdict(machine, "every line of " + fileName + " is in the database", kExitOk);
+        else
+            Verdict(machine, fileName + " " + Range(count + 1, count + extra) +
+                    " not shipped yet", kExitOk);
+    }
+    return result;
 }
 
 }  // namespace
 
-Database::Database(const std::string &connectionString) : connection(connectionString) {
+int Graver(int a, int b) {
+    static const int kOrder[] = {kExitBroken, kExitUsage, kExitFailed, kExitUnchained,
+                                 kExitUnfinished};
+    for (const int code : kOrder)
+        if (a == code || b == code) return code;
+    return a != kExitOk ? a : b;
+}
+
+std::string WithoutLineEndConversion(const std::string &connectionString) {
+    std::string out, attribute;
+    bool braced = false;
+    const auto keep = [&out, &attribute] {
+        std::string key = attribute.substr(0, attribute.find('='));
+        std::string lower;
+        for (const char c : key)
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!lower.empty() && lower != "lfconversion") out += attribute + ";";
+        attribute.clear();
+    };
+    for (const char c : connectionString) {
+        if (c == '{') braced = true;
+        if (c == '}') braced = false;
+        if (c == ';' && !braced) keep();
+        else attribute += c;
+    }
+    keep();
+    return out + "LFConversion=0;";
+}
+
+Database::Database(const std::string &connectionString)
+    : connection(WithoutLineEndConversion(connectionString)) {
     postgres = connection.DbmsName().find("PostgreSQL") != std::string::npos;
 }
 
-void EnsureTable(const Database &db) {
-    if (TableExists(db)) return;
+std::vector<std::string> SchemaStatements(bool postgres, const std::string &shipper,
+                                          const std::string &auditor) {
+    std::vector<std::string> s;
     std::string create = std::string("CREATE TABLE ") + kTable + " (";
-    for (const Column &c : kColumns) {
-        create += std::string(c.name) + " " + TypeName(c.kind, db.postgres) +
+    for (const Column &c : kColumns)
+        create += std::string(c.name) + " " + TypeName(c.kind, postgres) +
                   (c.notNull ? " NOT NULL, " : ", ");
+    s.push_back(create + "PRIMARY KEY (machine, line_no))");
+    s.push_back("CREATE INDEX audit_trail_time ON audit_trail (event_time)");
+    s.push_back("CREATE INDEX audit_trail_user ON audit_trail (user_name, event_time)");
+    s.push_back("CREATE INDEX audit_trail_descriptor ON audit_trail (descriptor, event_time)");
+    s.push_back("CREATE INDEX audit_trail_category ON audit_trail (category, event_time)");
+    s.push_back(std::string("CREATE TABLE ") + kShipments + " (machine " +
+                TypeName(ColumnKind::kText, postgres) + " NOT NULL, first_line BIGINT NOT NULL, "
+                "last_line BIGINT NOT NULL, last_sha256 " + TypeName(ColumnKind::kHash, postgres) +
+                " NOT NULL, shipped_at " + TypeName(ColumnKind::kTime, postgres) +
+                " NOT NULL DEFAULT " +
+                (postgres ? "(now() AT TIME ZONE 'UTC')" : "CURRENT_TIMESTAMP") +
+                ", PRIMARY KEY (machine, last_line))");
+    if (postgres) {
+        s.push_back("CREATE OR REPLACE FUNCTION audit_trail_keep() RETURNS trigger LANGUAGE plpgsql "
+                    "AS $$ BEGIN RAISE EXCEPTION '% on % refused: the audit trail keeps every row "
+                    "it got', TG_OP, TG_TABLE_NAME USING ERRCODE = 'insufficient_privilege'; END $$");
+        for (const char *table : {kTable, kShipments}) {
+            const std::string t = table;
+            s.push_back("CREATE TRIGGER " + t + "_keep_rows BEFORE UPDATE OR DELETE ON " + t +
+                        " FOR EACH ROW EXECUTE FUNCTION audit_trail_keep()");
+            s.push_back("CREATE TRIGGER " + t + "_keep_all BEFORE TRUNCATE ON " + t +
+                        " FOR EACH STATEMENT EXECUTE FUNCTION audit_trail_keep()");
+        }
     }
-    create += "PRIMARY KEY (machine, line_no))";
-    static const char *const kIndexes[] = {
-        "audit_trail_time ON audit_trail (event_time)",
-        "audit_trail_user ON audit_trail (user_name, event_time)",
-        "audit_trail_descriptor ON audit_trail (descriptor, event_time)",
-        "audit_trail_category ON audit_trail (category, event_time)",
-    };
+    const std::string both = std::string(kTable) + ", " + kShipments;
+    if (!shipper.empty() || !auditor.empty()) s.push_back("REVOKE ALL ON " + both + " FROM PUBLIC");
+    if (!shipper.empty()) s.push_back("GRANT SELECT, INSERT ON " + both + " TO " + Identifier(shipper));
+    if (!auditor.empty()) s.push_back("GRANT SELECT ON " + both + " TO " + Identifier(auditor));
+    return s;
+}
+
+void EnsureTables(const Database &db) {
+    if (TableExists(db, kTable)) return;
     try {
         OdbcStatement statement(db.connection);
-        statement.ExecDirect(create);
-        for (const char *index : kIndexes) statement.ExecDirect(std::string("CREATE INDEX ") + index);
+        for (const std::string &sql : SchemaStatements(db.postgres, "", ""))
+            statement.ExecDirect(sql);
         db.connection.Commit();
     } catch (const OdbcError &) {
-        // Another shipper may have created it meanwhile.
+        // Another shipper may have created them meanwhile.
         db.connection.Rollback();
-        if (!TableExists(db)) throw;
+        if (!TableExists(db, kTable)) throw;
     }
 }
 
@@ -175,6 +357,18 @@ void BindRow(OdbcStatement *insert, const Row &row) {
     }
 }
 
+void LogShipment(const Database &db, const std::string &machine, long long first, long long last,
+                 const std::string &sha) {
+    OdbcStatement insert(db.connection);
+    insert.Prepare(std::string("INSERT INTO ") + kShipments +
+                   " (machine, first_line, last_line, last_sha256) VALUES (?, ?, ?, ?)");
+    insert.BindText(1, &machine);
+    insert.BindInteger(2, &first);
+    insert.BindInteger(3, &last);
+    insert.BindText(4, &sha);
+    insert.Execute();
+}
+
 namespace {
 
 // A --since or --until time ("" when not given); false, said, when it does
@@ -195,12 +389,12 @@ bool FilterTime(const char *option, const std::string &text, SQL_TIMESTAMP_STRUC
 int PrintStoredTrail(const Database &db, const TrailFilter &filter) {
     SQL_TIMESTAMP_STRUCT since, until;
     if (!FilterTime("--since", filter.since, &since) || !FilterTime("--until", filter.until, &until))
-        return 2;
+        return kExitUsage;
     char *end = nullptr;
     const long long category = std::strtoll(filter.type.c_str(), &end, 10);
     if (!filter.type.empty() && *end != '\0') {
         std::fprintf(stderr, "qz45trail: --type %s is not a number\n", filter.type.c_str());
-        return 2;
+        return kExitUsage;
     }
 
     // Each filter given adds its condition and binds its value.
@@ -228,49 +422,43 @@ int PrintStoredTrail(const Database &db, const TrailFilter &filter) {
         select.GetText(1, &machine);
         select.GetInteger(2, &lineNo);
         select.GetText(3, &line);
-        if (count == 0 || machine != shownMachine) std::printf("== %s\n", machine.c_str());
+        if (count == 0 || machine != shownMachine) std::printf("== %s\n", Shown(machine).c_str());
         shownMachine = machine;
         PrintTableRow(lineNo, line);
         ++count;
     }
     db.connection.Rollback();
     std::printf("%lld event(s) in the database\n", count);
-    return 0;
+    return kExitOk;
 }
 
-int VerifyStoredTrail(const Database &db, const std::string &machine) {
+int VerifyStoredTrail(const Database &db, const std::string &machine, long long acceptUnchained) {
     std::vector<std::string> machines;
     {
         OdbcStatement list(db.connection);
-        std::string sql = std::string("SELECT DISTINCT machine FROM ") + kTable;
-        if (!machine.empty()) {
-            sql += " WHERE machine = ?";
-            list.BindText(1, &machine);
-        }
-        list.Prepare(sql + " ORDER BY machine");
+        std::string sql = std::string("SELECT machine FROM ") + kTable + " UNION SELECT machine FROM " +
+                          kShipments;
+        list.Prepare(machine.empty() ? sql : "SELECT machine FROM (" + sql + ") m WHERE machine = ?");
+        if (!machine.empty()) list.BindText(1, &machine);
         list.Execute();
         for (std::string m; list.Fetch();) {
             list.GetText(1, &m);
             machines.push_back(m);
         }
+        db.connection.Rollback();
     }
-    if (machines.empty()) {
-        std::printf("%s: no lines in the database\n", machine.empty() ? "audit_trail" : machine.c_str());
-        return 1;
-    }
-    int result = 0;
-    OdbcStatement select(db.connection);
-    select.Prepare("SELECT " + ColumnList() + " FROM " + kTable + " WHERE machine = ? ORDER BY line_no");
-    for (const std::string &each : machines) {
-        select.ClearParameters();
-        select.BindText(1, &each);
-        select.Execute();
-        const int verdict = VerifyMachine(&select, each);
-        select.CloseCursor();
-        if (verdict > result) result = verdict;
-    }
-    db.connection.Rollback();
+    if (machines.empty())
+        return Verdict(machine.empty() ? kTable : machine, "no lines in the database", kExitBroken);
+    std::sort(machines.begin(), machines.end());
+    int result = kExitOk;
+    for (const std::string &each : machines)
+        result = Graver(result, VerifyMachine(db, each, nullptr, "", acceptUnchained));
     return result;
+}
+
+int VerifyStoredAgainstFile(const Database &db, const std::string &machine, TrailReader *file,
+                            const std::string &fileName, long long acceptUnchained) {
+    return VerifyMachine(db, machine, file, fileName, acceptUnchained);
 }
 
 }  // namespace qz45trail

@@ -1,27 +1,50 @@
-// The audit_trail table: created when missing, rows inserted and read back,
-// and the two views of it that qz45trail gives (the table, verify).
+// The plant database: the audit_trail table (one row per trail line) and its
+// shipment log, created when missing, rows inserted and read back, and what
+// qz45trail shows and checks there.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "odbc.h"
 #include "trail_row.h"
 
 namespace qz45trail {
 
-// A connection and what the server is (PostgreSQL: jsonb for the whole line).
+class TrailReader;
+
+// A connection and what the server is (PostgreSQL: jsonb for the whole line,
+// a trigger that keeps rows from being changed or deleted).
 struct Database {
+    // Connects with line-end conversion switched off (LFConversion=0, which
+    // the PostgreSQL driver on Windows turns on by default): texts come back
+    // byte for byte. Other drivers ignore the keyword.
     explicit Database(const std::string &connectionString);
     OdbcConnection connection;
     bool postgres;
 };
 
-// Creates the table and its indexes unless they are there; commits.
-void EnsureTable(const Database &db);
+// The connection string as Database connects with it.
+std::string WithoutLineEndConversion(const std::string &connectionString);
+
+// The statements that make the tables, their indexes and (PostgreSQL) the
+// triggers that refuse UPDATE, DELETE and TRUNCATE; with role names, the
+// grants of the plant set-up: the shipper may SELECT and INSERT, the
+// auditor SELECT.
+std::vector<std::string> SchemaStatements(bool postgres, const std::string &shipper,
+                                          const std::string &auditor);
+
+// Creates the tables unless they are there; commits.
+void EnsureTables(const Database &db);
 
 // The INSERT of one row, parameters in column order.
 std::string InsertSql(const Database &db);
 void BindRow(OdbcStatement *insert, const Row &row);
+
+// Records in the shipment log that lines first..last of machine, the last
+// with the SHA-256 sha, went in with this transaction.
+void LogShipment(const Database &db, const std::string &machine, long long first, long long last,
+                 const std::string &sha);
 
 // What the table view selects; empty strings select everything.
 struct TrailFilter {
@@ -32,9 +55,20 @@ struct TrailFilter {
 // code: 0, or 2 for a filter that does not read).
 int PrintStoredTrail(const Database &db, const TrailFilter &filter);
 
-// Checks every machine's stored trail (or one machine's): the chain with the
-// file's rules, the line numbers without gaps, and each row's columns against
-// its stored line. Prints one verdict per machine; 0 when all are intact.
-int VerifyStoredTrail(const Database &db, const std::string &machine);
+// Checks every machine's stored trail (or one machine's): the line numbers
+// without gaps, each row's columns against its stored line, the chain with
+// the file's rules, and the shipment log (a line logged as shipped that is
+// no longer there was deleted). Prints one verdict per machine with its line
+// count and when its last line was shipped; an exit code. Lines without
+// chain members before the chain fail it (4) unless there are exactly
+// acceptUnchained of them (-1: none accepted).
+int VerifyStoredTrail(const Database &db, const std::string &machine, long long acceptUnchained);
+
+// The same for one machine, with its trail file as a witness: every stored
+// line must be the file's line at its position, byte for byte; the file's
+// lines beyond them are reported as not shipped yet. file reads the file
+// from its first line; fileName names it in what is printed.
+int VerifyStoredAgainstFile(const Database &db, const std::string &machine, TrailReader *file,
+                            const std::string &fileName, long long acceptUnchained);
 
 }  // namespace qz45trail

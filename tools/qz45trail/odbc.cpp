@@ -4,25 +4,10 @@
 
 namespace qz45trail {
 
-std::wstring Wide(const std::string &utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-    return out;
-}
-
-std::string Utf8(const wchar_t *text, std::size_t length) {
-    if (length == 0) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], n, nullptr,
-                            nullptr);
-    return out;
+bool OdbcError::Transient() const {
+    const std::string &s = state_;
+    return s.compare(0, 2, "08") == 0 || s.compare(0, 2, "40") == 0 ||
+           s.compare(0, 3, "HYT") == 0 || s.compare(0, 3, "57P") == 0;
 }
 
 namespace {

@@ -13,10 +13,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace qz45trail {
+#include "win_text.h"
 
-std::wstring Wide(const std::string &utf8);
-std::string Utf8(const wchar_t *text, std::size_t length);
+namespace qz45trail {
 
 class OdbcError : public std::runtime_error {
 public:
@@ -24,6 +23,10 @@ public:
         : std::runtime_error(what), state_(state) {}
     // The SQLSTATE of the first diagnostic record ("" when there was none).
     const std::string &State() const { return state_; }
+    // Whether waiting may mend it: the connection (08), a transaction the
+    // server rolled back (40), a time-out (HYT), the server shutting down or
+    // restarting (57P).
+    bool Transient() const;
 
 private:
     std::string state_;

@@ -3,119 +3,50 @@
 #include <io.h>
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "database.h"
-#include "trail_chain.h"
+#include "exit_codes.h"
+#include "sha256.h"
+#include "trail_file.h"
+#include "verify.h"
 
 namespace qz45trail {
 namespace {
 
-// Refusing to go on: the file and the database disagree, or a line is not a
-// trail line. Never retried.
+// Refusing to go on: the file and the database disagree, a line is not a
+// trail line, the file was replaced. Never retried.
 struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-struct FileHandle {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ~FileHandle() {
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
+// The file could not be read. Never retried.
+struct ReadFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
-
-// Whole lines of a trail that writers may still be appending to; an
-// unfinished last line is left until its line end is there.
-class TrailReader {
-public:
-    explicit TrailReader(const std::string &path) {
-        file_.h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file_.h == INVALID_HANDLE_VALUE)
-            throw std::runtime_error("cannot read " + path + " (error " +
-                                     std::to_string(GetLastError()) + ")");
-    }
-
-    bool Next(std::string *line) {
-        for (;;) {
-            const std::size_t end = buffer_.find('\n', at_);
-            if (end != std::string::npos) {
-                line->assign(buffer_, at_, end - at_);
-                offset_ += end + 1 - at_;
-                at_ = end + 1;
-                return true;
-            }
-            if (!ReadMore()) return false;
-        }
-    }
-
-    // File offset of the next line.
-    unsigned long long Offset() const { return offset_; }
-    void Seek(unsigned long long offset) {
-        offset_ = offset;
-        buffer_.clear();
-        at_ = 0;
-    }
-    // Bytes after the last whole line (a line still being written).
-    bool Unfinished() { return at_ < buffer_.size() || ReadMore(); }
-    unsigned long long Size() const {
-        LARGE_INTEGER size{};
-        return GetFileSizeEx(file_.h, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
-    }
-
-private:
-    bool ReadMore() {
-        buffer_.erase(0, at_);
-        at_ = 0;
-        char chunk[1 << 16];
-        const unsigned long long from = offset_ + buffer_.size();
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(from);
-        at.OffsetHigh = static_cast<DWORD>(from >> 32);
-        DWORD got = 0;
-        if (!ReadFile(file_.h, chunk, sizeof chunk, &got, &at) || got == 0) return false;
-        buffer_.append(chunk, got);
-        return true;
-    }
-
-    FileHandle file_;
-    std::string buffer_;          // bytes from offset_ - at_ on
-    std::size_t at_ = 0;          // start of the next line in buffer_
-    unsigned long long offset_ = 0;
-};
-
-std::string ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-    if (!GetComputerNameW(name, &length)) return "unknown";
-    return Utf8(name, length);
-}
-
-// A failure that waiting does not mend: the driver manager's own (no such
-// driver or data source, a driver it cannot load: IM, or only a warning),
-// refused authorisation (28).
-bool Fatal(const OdbcError &e) {
-    const std::string &s = e.State();
-    return s.empty() || s.compare(0, 2, "IM") == 0 || s.compare(0, 2, "01") == 0 ||
-           s.compare(0, 2, "28") == 0;
-}
 
 class Shipper {
 public:
     explicit Shipper(const ShipOptions &o)
-        : o_(o), machine_(o.machine.empty() ? ComputerName() : o.machine), reader_(o.file),
+        : o_(o), machine_(o.machine.empty() ? ComputerName() : o.machine),
           terminal_(_isatty(_fileno(stdout)) != 0), start_(GetTickCount64()) {}
 
     int Run() {
+        try {
+            if (!OpenTrail()) return kExitFailed;
+        } catch (const ReadFailure &e) {
+            std::fprintf(stderr, "qz45trail: %s\n", e.what());
+            return kExitFailed;
+        }
         DWORD backoff = 1000;
         for (bool first = true;; first = false) {
             try {
                 Database db(o_.connection);
                 connected_ = true;
-                EnsureTable(db);
-                reader_.Seek(committedOffset_);
+                EnsureTables(db);
+                reader_->Seek(committedOffset_);
                 Sync(db);
                 if (o_.follow) {
                     std::printf("%s %s as machine %s: %lld line(s) in the database\n",
@@ -125,17 +56,13 @@ public:
                 }
                 backoff = 1000;
                 ShipAll(db);
-                return 0;
+                return kExitOk;
             } catch (const Refusal &e) {
-                Summary();
-                std::fprintf(stderr, "qz45trail: %s\n", e.what());
-                return 1;
+                return Stop(e.what(), kExitBroken);
+            } catch (const ReadFailure &e) {
+                return Stop(e.what(), kExitFailed);
             } catch (const OdbcError &e) {
-                if (!o_.follow || Fatal(e)) {
-                    Summary();
-                    std::fprintf(stderr, "qz45trail: %s\n", e.what());
-                    return 1;
-                }
+                if (!o_.follow || !e.Transient()) return Stop(e.what(), kExitFailed);
                 std::fprintf(stderr, "qz45trail: %s; trying again in %lu s\n", e.what(),
                              backoff / 1000);
                 std::fflush(stderr);
@@ -146,6 +73,55 @@ public:
     }
 
 private:
+    // Opens the trail; with follow, waits until it exists.
+    bool OpenTrail() {
+        bool said = false;
+        for (;;) {
+            TrailFile::OpenResult opened;
+            std::string error;
+            file_ = TrailFile::Open(o_.file, &opened, &error);
+            if (file_ != nullptr) break;
+            if (opened != TrailFile::OpenResult::kMissing || !o_.follow) {
+                std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", o_.file.c_str(),
+                             error.c_str());
+                return false;
+            }
+            if (!said) {
+                std::printf("waiting for %s to appear\n", o_.file.c_str());
+                std::fflush(stdout);
+                said = true;
+            }
+            Sleep(1000);
+        }
+        std::string error;
+        if (!file_->Identity(&identity_, &error))
+            throw ReadFailure("cannot read " + o_.file + ": " + error);
+        reader_ = std::make_unique<TrailReader>(*file_);
+        return true;
+    }
+
+    int Stop(const char *why, int code) {
+        Summary();
+        std::fprintf(stderr, "qz45trail: %s\n", why);
+        return code;
+    }
+
+    // The next whole line, false at the end; a read failure or a line too
+    // long for a trail throws.
+    bool Next(std::string *line, long long n) {
+        switch (reader_->Next(line)) {
+        case TrailReader::Result::kLine: return true;
+        case TrailReader::Result::kEnd: return false;
+        case TrailReader::Result::kTooLong:
+            throw Refusal(o_.file + " line " + std::to_string(n) +
+                          " is longer than any trail line: shipping stops there, the " +
+                          std::to_string(n - 1) + " line(s) before it are in the database");
+        case TrailReader::Result::kError: break;
+        }
+        throw ReadFailure("cannot read " + o_.file + " line " + std::to_string(n) + ": " +
+                          reader_->Error());
+    }
+
     // Reads what the database holds for this machine past the lines known to
     // be there, checks each against the file, and moves past them.
     void Sync(const Database &db) {
@@ -165,19 +141,20 @@ private:
                 throw Refusal("the database holds line " + std::to_string(n) + " of machine " +
                               machine_ + " but not line " + std::to_string(expected) +
                               ": its rows were changed; nothing shipped");
-            if (!reader_.Next(&line))
+            if (!Next(&line, n))
                 throw Refusal("the database holds more lines of machine " + machine_ + " than " +
                               o_.file + " has (" + std::to_string(committedLines_) +
                               "): it is not the trail shipped from " + machine_ +
-                              " (--machine names another machine); nothing shipped");
-            if (FAILED(Sha256Hex(line, &sha))) throw Refusal("cannot compute SHA-256");
+                              " (--machine names another machine), or its end was cut off; "
+                              "nothing shipped");
+            if (!Sha256Hex(line, &sha)) throw Refusal("cannot compute SHA-256");
             if (sha != stored)
                 throw Refusal("line " + std::to_string(n) + " of " + o_.file +
                               " differs from the line stored for machine " + machine_ +
                               ": the file is not the trail shipped from " + machine_ +
                               ", or it was changed after shipping; nothing shipped");
             committedLines_ = n;
-            committedOffset_ = reader_.Offset();
+            committedOffset_ = reader_->Offset();
             ++present_;
         }
         db.connection.Rollback();
@@ -192,44 +169,73 @@ private:
         std::string line, why;
         for (;;) {
             batch.clear();
-            bool bad = false;
-            while (batch.size() < static_cast<std::size_t>(kBatchLines) && reader_.Next(&line)) {
+            std::string bad;
+            while (batch.size() < static_cast<std::size_t>(kBatchLines)) {
+                const long long n = committedLines_ + static_cast<long long>(batch.size()) + 1;
+                try {
+                    if (!Next(&line, n)) break;
+                } catch (const Refusal &e) {
+                    bad = e.what();
+                    break;
+                }
                 batch.emplace_back();
-                const long long n = committedLines_ + static_cast<long long>(batch.size());
                 if (!RowFromLine(machine_, n, line, &batch.back(), &why)) {
                     batch.pop_back();
-                    bad = true;
-                    why = o_.file + " line " + std::to_string(n) + " is not a trail line (" + why +
+                    bad = o_.file + " line " + std::to_string(n) + " is not a trail line (" + why +
                           "): shipping stops there, the " + std::to_string(n - 1) +
                           " line(s) before it are in the database";
                     break;
                 }
             }
             for (const Row &row : batch) {
-                BindRow(&insert, row);
-                insert.Execute();
+                try {
+                    BindRow(&insert, row);
+                    insert.Execute();
+                } catch (const OdbcError &e) {
+                    throw OdbcError(o_.file + " line " + std::to_string(row[kLineNo].number) +
+                                        ": " + e.what(),
+                                    e.State());
+                }
             }
             if (!batch.empty()) {
+                LogShipment(db, machine_, committedLines_ + 1, batch.back()[kLineNo].number,
+                            batch.back()[kLineSha256].text);
                 db.connection.Commit();
                 committedLines_ += static_cast<long long>(batch.size());
-                committedOffset_ = reader_.Offset();
+                committedOffset_ = reader_->Offset();
                 shipped_ += static_cast<long long>(batch.size());
                 Progress();
             }
-            if (bad) throw Refusal(why);
+            if (!bad.empty()) throw Refusal(bad);
             if (batch.size() == static_cast<std::size_t>(kBatchLines)) continue;
             if (!o_.follow) {
                 Summary();
-                if (reader_.Unfinished())
+                if (reader_->Unfinished() > 0)
                     std::printf("the last line of %s has no line end yet: left for the next run\n",
                                 o_.file.c_str());
                 return;
             }
-            if (reader_.Size() < committedOffset_)
-                throw Refusal(o_.file + " is shorter than the " + std::to_string(committedLines_) +
-                              " line(s) shipped from it: it was cut off or replaced; stopped");
+            CheckSameFile();
             Sleep(250);
         }
+    }
+
+    // A follower stops when the file it reads is no longer the trail: removed,
+    // renamed, replaced by another, or cut back before lines it shipped.
+    void CheckSameFile() {
+        std::string error;
+        FileIdentity now;
+        const TrailFile::OpenResult named = TrailFile::IdentityOf(o_.file, &now, &error);
+        const std::string shipped = std::to_string(committedLines_) + " line(s) shipped from it";
+        if (named == TrailFile::OpenResult::kMissing)
+            throw Refusal(o_.file + " was removed or renamed (" + shipped + "): stopped");
+        if (named == TrailFile::OpenResult::kOpened && now != identity_)
+            throw Refusal(o_.file + " was replaced by another file (" + shipped + "): stopped");
+        uint64_t size = 0;
+        if (!file_->Size(&size, &error)) throw ReadFailure("cannot read " + o_.file + ": " + error);
+        if (size < committedOffset_)
+            throw Refusal(o_.file + " is shorter than the " + shipped +
+                          ": it was cut off or replaced; stopped");
     }
 
     double Seconds() const { return static_cast<double>(GetTickCount64() - start_) / 1000.0; }
@@ -257,12 +263,14 @@ private:
 
     const ShipOptions &o_;
     const std::string machine_;
-    TrailReader reader_;
+    std::unique_ptr<TrailFile> file_;
+    FileIdentity identity_;
+    std::unique_ptr<TrailReader> reader_;
     const bool terminal_;
     const ULONGLONG start_;
     ULONGLONG shown_ = 0;
     bool connected_ = false;
-    long long committedLines_ = 0;          // lines known to be in the database
+    long long committedLines_ = 0;            // lines known to be in the database
     unsigned long long committedOffset_ = 0;  // where the line after them starts
     long long shipped_ = 0, present_ = 0;
 };
@@ -275,7 +283,7 @@ int Ship(const ShipOptions &options) {
         return shipper.Run();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qz45trail: %s\n", e.what());
-        return 1;
+        return kExitFailed;
     }
 }
 

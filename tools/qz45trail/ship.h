@@ -13,12 +13,17 @@ struct ShipOptions {
 };
 
 // Inserts every whole line of the trail that the database does not hold yet
-// for this machine, in order, in transactions of at most kBatchLines lines.
-// First checks that the lines the database holds are the file's lines at the
-// same positions (by SHA-256), and refuses a file that is not the trail that
-// was shipped. A line that is not a trail line stops it there, the lines
-// before it shipped. With follow, a lost database is reconnected with
-// back-off and the stored lines read again. 0 when done, 1 on any failure.
+// for this machine, in order, in transactions of at most kBatchLines lines,
+// each logged in the shipment log in the same transaction. First checks that
+// the lines the database holds are the file's lines at the same positions
+// (by SHA-256), and refuses a file that is not the trail that was shipped. A
+// line that is not a trail line stops it there, the lines before it shipped.
+//
+// With follow it waits for a trail that does not exist yet, ships lines as
+// they are completed, stops when the file is replaced, removed or cut short,
+// and retries failures that waiting may mend (the connection, a time-out, a
+// server restarting) with back-off, reading the stored lines again before it
+// goes on. Any other failure stops it, naming the line. Returns an exit code.
 int Ship(const ShipOptions &options);
 
 constexpr int kBatchLines = 500;

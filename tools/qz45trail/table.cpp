@@ -1,9 +1,12 @@
 #include "table.h"
 
 #include <cstdio>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
+#include "exit_codes.h"
+#include "trail_file.h"
 #include "trail_row.h"
 
 using nlohmann::json;
@@ -28,6 +31,27 @@ std::string Cut(std::string s, std::size_t n) {
 
 }  // namespace
 
+std::string Shown(const std::string &text) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // U+0080-U+009F: C2 80 to C2 9F in UTF-8.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c == 0x7F) out += {'\\', 'x', kDigits[c >> 4], kDigits[c & 15]};
+        else if (c1) {
+            const auto d = static_cast<unsigned char>(text[++i]);
+            out += {'\\', 'u', '0', '0', kDigits[d >> 4], kDigits[d & 15]};
+        } else out.push_back(static_cast<char>(c));
+    }
+    return out;
+}
+
 void PrintTableHeader() {
     std::printf("%-3s %-18s %-4s %-24s %-14s %-10s %-18s %-34s %s\n", "#", "event", "cat",
                 "time (UTC)", "user", "descriptor", "property", "value(s)", "message");
@@ -47,12 +71,46 @@ void PrintTableRow(long long n, const std::string &line) {
     const std::string user = JsonText(context, "Domain") + "\\" + JsonText(context, "User");
     const std::string time = p.contains("EventTime") ? JsonText(p["EventTime"], "utc") : "";
     std::printf("%-3lld %-18s %-4s %-24s %-14s %-10s %-18s %-34s %s\n", n,
-                JsonText(e, "event").c_str(), JsonText(p, "Category").c_str(), time.c_str(),
-                Cut(user, 14).c_str(), Cut(JsonText(p, "Descriptor"), 10).c_str(),
-                Cut(JsonText(p, "Property"), 18).c_str(), Cut(values, 34).c_str(),
-                JsonText(p, "Message").c_str());
+                Shown(JsonText(e, "event")).c_str(), Shown(JsonText(p, "Category")).c_str(),
+                Shown(time).c_str(), Cut(Shown(user), 14).c_str(),
+                Cut(Shown(JsonText(p, "Descriptor")), 10).c_str(),
+                Cut(Shown(JsonText(p, "Property")), 18).c_str(), Cut(Shown(values), 34).c_str(),
+                Shown(JsonText(p, "Message")).c_str());
     if (p.contains("History"))
-        std::printf("    history entry changed: %s\n", JsonText(p["History"], "utc").c_str());
+        std::printf("    history entry changed: %s\n", Shown(JsonText(p["History"], "utc")).c_str());
+}
+
+int PrintTrailFile(const std::string &path) {
+    TrailFile::OpenResult opened;
+    std::string error;
+    const std::unique_ptr<TrailFile> file = TrailFile::Open(path, &opened, &error);
+    if (file == nullptr) {
+        std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", path.c_str(), error.c_str());
+        return kExitFailed;
+    }
+    TrailReader reader(*file);
+    PrintTableHeader();
+    long long n = 0;
+    std::string line;
+    for (;;) {
+        switch (reader.Next(&line)) {
+        case TrailReader::Result::kLine: PrintTableRow(++n, line); continue;
+        case TrailReader::Result::kEnd: break;
+        case TrailReader::Result::kTooLong:
+            std::printf("%-3lld (longer than any trail line: the table stops here)\n", n + 1);
+            return kExitBroken;
+        case TrailReader::Result::kError:
+            std::fprintf(stderr, "qz45trail: cannot read %s after line %lld: %s\n", path.c_str(), n,
+                         reader.Error().c_str());
+            return kExitFailed;
+        }
+        break;
+    }
+    std::printf("%lld event(s) in %s\n", n, path.c_str());
+    if (reader.Unfinished() > 0)
+        std::printf("line %lld is unfinished: %llu byte(s) without a line end, not shown\n", n + 1,
+                    static_cast<unsigned long long>(reader.Unfinished()));
+    return kExitOk;
 }
 
 }  // namespace qz45trail

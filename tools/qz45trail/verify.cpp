@@ -1,98 +1,116 @@
 #include "verify.h"
 
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <string>
-#include <vector>
+#include <windows.h>
 
+#include <cstdio>
+#include <memory>
+
+#include "database.h"
+#include "exit_codes.h"
 #include "trail_chain.h"
+#include "trail_file.h"
+#include "win_text.h"
 
 namespace qz45trail {
 namespace {
 
-struct Line {
-    long long number = 0;
-    bool chained = false;
-    ChainedLine parts;
-};
+std::unique_ptr<TrailFile> OpenOrSay(const std::string &path) {
+    TrailFile::OpenResult opened;
+    std::string error;
+    std::unique_ptr<TrailFile> file = TrailFile::Open(path, &opened, &error);
+    if (file == nullptr)
+        std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", path.c_str(), error.c_str());
+    return file;
+}
 
-int Broken(const std::string &name, long long n, const std::string &why) {
-    std::printf("%s: line %lld %s\n", name.c_str(), n, why.c_str());
-    return 1;
+// The file's chain, its lines without chain members before the chain, and
+// an unfinished last line.
+int VerifyFile(TrailFile *file, const VerifyOptions &o) {
+    TrailReader reader(*file);
+    ChainCheck chain;
+    long long n = 0;
+    std::string line;
+    for (TrailReader::Result r; (r = reader.Next(&line)) != TrailReader::Result::kEnd;) {
+        if (r == TrailReader::Result::kError) {
+            std::fprintf(stderr, "qz45trail: cannot read %s after line %lld: %s\n", o.file.c_str(),
+                         n, reader.Error().c_str());
+            return kExitFailed;
+        }
+        if (r == TrailReader::Result::kTooLong) {
+            std::printf("%s: line %lld is longer than any trail line: not a trail\n", o.file.c_str(),
+                        n + 1);
+            return kExitBroken;
+        }
+        chain.Add(++n, line);
+    }
+    const ChainVerdict v = chain.Finish();
+    if (!v.Intact()) {
+        std::printf("%s: %s\n", o.file.c_str(), v.Describe().c_str());
+        return kExitBroken;
+    }
+    std::printf("%s\n", v.Describe().c_str());
+
+    int result = kExitOk;
+    const long long unchained = static_cast<long long>(v.unchainedPrefix);
+    if (unchained > 0) {
+        const bool accepted = unchained == o.unchained;
+        if (v.firstChained == 0)
+            std::printf("none of them is chained: a trail written before chaining, or one whose "
+                        "chain members were removed; nothing shows whether it was changed");
+        else
+            std::printf("lines 1-%lld have no chain members and precede the chain: written before "
+                        "chaining, or put in front of it; the chain is checked from line %lld on",
+                        unchained, v.firstChained);
+        if (accepted) {
+            std::printf(" (accepted: --unchained %lld)\n", unchained);
+        } else {
+            std::printf("\n%s: %lld line(s) without chain members (--unchained %lld accepts exactly "
+                        "these)\n", o.file.c_str(), unchained, unchained);
+            result = kExitUnchained;
+        }
+    } else if (o.unchained > 0) {
+        std::printf("%s: no line without chain members precedes the chain, --unchained said %lld\n",
+                    o.file.c_str(), o.unchained);
+        result = kExitUnchained;
+    }
+    if (reader.Unfinished() > 0) {
+        std::printf("%s: line %lld is unfinished: %llu byte(s) without a line end (a writer at "
+                    "work, or one that died mid-line); the lines before it are checked\n",
+                    o.file.c_str(), n + 1, static_cast<unsigned long long>(reader.Unfinished()));
+        result = Graver(result, kExitUnfinished);
+    }
+    return result;
 }
 
 }  // namespace
 
-int CheckChain(const std::vector<NumberedLine> &numbered, const std::string &name,
-               bool nameIntact) {
-    std::vector<Line> lines(numbered.size());
-    for (std::size_t i = 0; i < numbered.size(); ++i) {
-        lines[i].number = numbered[i].number;
-        lines[i].chained = SplitChainedLine(numbered[i].text, &lines[i].parts);
+std::string ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &length)) return "unknown";
+    return Utf8(name, length);
+}
+
+int Verify(const VerifyOptions &o) {
+    std::unique_ptr<TrailFile> file;
+    int result = kExitOk;
+    if (!o.file.empty()) {
+        file = OpenOrSay(o.file);
+        if (file == nullptr) return kExitFailed;
+        result = VerifyFile(file.get(), o);
     }
-
-    // Lines written before the trail was chained come first, if any.
-    std::size_t first = 0;
-    while (first < lines.size() && !lines[first].chained) ++first;
-
-    // Where each hash stands, to tell a removal from an insertion or a move.
-    std::map<std::string, long long> lineOf;
-    for (std::size_t i = first; i < lines.size(); ++i)
-        if (lines[i].chained) lineOf.emplace(lines[i].parts.hash, lines[i].number);
-
-    for (std::size_t i = first; i < lines.size(); ++i) {
-        const long long n = lines[i].number;
-        if (!lines[i].chained)
-            return Broken(name, n, "has no chain fields: inserted or edited after the chain began");
-        const ChainedLine &l = lines[i].parts;
-        std::string hash;
-        if (FAILED(ChainHash(l.prev, l.content, &hash))) {
-            std::fprintf(stderr, "qz45trail: cannot compute SHA-256\n");
-            return 2;
-        }
-        if (hash != l.hash) return Broken(name, n, "was changed: its content does not match its hash");
-        if (lineOf[l.hash] != n)
-            return Broken(name, n, "repeats line " + std::to_string(lineOf[l.hash]) + ": inserted");
-        const std::string expected = i == first ? kChainStart : lines[i - 1].parts.hash;
-        if (l.prev == expected) continue;
-        if (l.prev == kChainStart) return Broken(name, n, "starts a chain of its own: inserted");
-        const auto found = lineOf.find(l.prev);
-        if (found == lineOf.end()) {
-            return Broken(name, n, i == first ? "does not start the chain: lines before it were removed"
-                                              : "follows a line that is no longer in the trail: "
-                                                "removed before it");
-        }
-        if (found->second > n)
-            return Broken(name, n, "belongs after line " + std::to_string(found->second) +
-                                       ": lines were reordered");
-        return Broken(name, n, "belongs right after line " + std::to_string(found->second) +
-                                   ": the line(s) between were inserted");
+    if (o.connection.empty()) return result;
+    try {
+        Database db(o.connection);
+        if (file == nullptr) return VerifyStoredTrail(db, o.machine, o.unchained);
+        TrailReader witness(*file);
+        return Graver(result, VerifyStoredAgainstFile(db, o.machine.empty() ? ComputerName()
+                                                                             : o.machine,
+                                                      &witness, o.file, o.unchained));
+    } catch (const OdbcError &e) {
+        std::fprintf(stderr, "qz45trail: %s\n", e.what());
+        return Graver(result, kExitFailed);
     }
-
-    const char *prefix = nameIntact ? ": " : "";
-    std::printf("%s%s%zu lines, chain intact\n", nameIntact ? name.c_str() : "", prefix,
-                lines.size());
-    if (first > 0) {
-        if (first == lines.size())
-            std::printf("none of them is chained: the trail was written before chaining\n");
-        else
-            std::printf("%zu unchained line(s) written before chaining precede it; checked from line %lld on\n",
-                        first, lines[first].number);
-    }
-    return 0;
 }
 
 }  // namespace qz45trail
-
-int VerifyTrail(const char *path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "qz45trail: cannot read %s\n", path);
-        return 2;
-    }
-    std::vector<qz45trail::NumberedLine> lines;
-    for (std::string text; std::getline(in, text);)
-        lines.push_back({static_cast<long long>(lines.size()) + 1, std::move(text)});
-    return qz45trail::CheckChain(lines, path, false);
-}

@@ -1,25 +1,22 @@
-// qz45trail verify: checks an audit trail's hash chain, in a file or as the
-// database stores it.
+// qz45trail verify: checks an audit trail's hash chain in a file, and with a
+// database, the file against what the database holds for its machine.
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace qz45trail {
 
-// A line of a trail and its number in it.
-struct NumberedLine {
-    long long number;
-    std::string text;
+struct VerifyOptions {
+    std::string file;          // "" for the database alone
+    std::string connection;    // "" for the file alone
+    std::string machine;       // with both: "" for the computer's name
+    long long unchained = -1;  // lines without chain members accepted before the chain (-1: none)
 };
 
-// Checks the chain of a trail's lines, in order. Prints "<name>: line N ..."
-// naming the first line that was changed, removed, inserted or moved and
-// returns 1; else prints "N lines, chain intact" (after "<name>: " when
-// nameIntact) and returns 0 (2: the hash could not be computed).
-int CheckChain(const std::vector<NumberedLine> &lines, const std::string &name, bool nameIntact);
+// Prints the verdicts; returns the exit code (exit_codes.h).
+int Verify(const VerifyOptions &options);
+
+// The name of this computer, as the shipper names a machine by default.
+std::string ComputerName();
 
 }  // namespace qz45trail
-
-// Checks the chain of the trail file at path (2: unreadable).
-int VerifyTrail(const char *path);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "trail_chain.h"
+#include "sha256.h"
 
 using nlohmann::json;
 
@@ -20,7 +20,10 @@ const Column kColumns[kColumnCount] = {
     {"new_value", ColumnKind::kLongText, false}, {"prev_hash", ColumnKind::kHash, false},
     {"line_hash", ColumnKind::kHash, false},    {"line_sha256", ColumnKind::kHash, true},
     {"line_text", ColumnKind::kLongText, true}, {"line_json", ColumnKind::kJson, true},
+    {"replaced", ColumnKind::kInteger, true},
 };
+
+const char kNulShown[] = "\xE2\x90\x80";
 
 std::string JsonText(const json &j, const char *key) {
     if (!j.is_object() || !j.contains(key)) return "";
@@ -79,6 +82,58 @@ bool TimeField(const json &object, const char *key, const char *name, Field *out
     return true;
 }
 
+// A trail line nests four deep; far deeper input is not a trail line, and
+// walking it could exhaust the stack.
+constexpr int kDeepest = 16;
+
+bool Shallow(const json &j, int depth = 0) {
+    if (depth > kDeepest) return false;
+    if (j.is_structured())
+        for (const auto &item : j) {
+            if (!Shallow(item, depth + 1)) return false;
+        }
+    return true;
+}
+
+bool HasNul(const std::string &s) { return s.find('\0') != std::string::npos; }
+
+std::string ShowNul(const std::string &s) {
+    std::string out;
+    for (const char c : s) {
+        if (c == '\0') out += kNulShown;
+        else out.push_back(c);
+    }
+    return out;
+}
+
+// Whether a string of j, member names included, holds U+0000.
+bool JsonHasNul(const json &j) {
+    if (j.is_string()) return HasNul(j.get_ref<const std::string &>());
+    if (j.is_object()) {
+        for (const auto &item : j.items())
+            if (HasNul(item.key()) || JsonHasNul(item.value())) return true;
+    } else if (j.is_array()) {
+        for (const auto &item : j)
+            if (JsonHasNul(item)) return true;
+    }
+    return false;
+}
+
+json JsonShowingNul(const json &j) {
+    if (j.is_string()) return ShowNul(j.get_ref<const std::string &>());
+    if (j.is_object()) {
+        json out = json::object();
+        for (const auto &item : j.items()) out[ShowNul(item.key())] = JsonShowingNul(item.value());
+        return out;
+    }
+    if (j.is_array()) {
+        json out = json::array();
+        for (const auto &item : j) out.push_back(JsonShowingNul(item));
+        return out;
+    }
+    return j;
+}
+
 void ValueFields(const json &props, const char *key, Field *type, Field *value) {
     if (!props.contains(key)) return;
     *type = MemberField(props[key], "type");
@@ -124,11 +179,21 @@ std::string UtcText(const UtcTime &t) {
     return text;
 }
 
+bool IsTrailLine(const std::string &line) {
+    const json e = json::parse(line, nullptr, false);
+    return !e.is_discarded() && e.is_object() && e.contains("event") && e["event"].is_string() &&
+           Shallow(e);
+}
+
 bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
                  std::string *why) {
     const json e = json::parse(line, nullptr, false);
     if (e.is_discarded() || !e.is_object()) {
         *why = "not a JSON object";
+        return false;
+    }
+    if (!Shallow(e)) {
+        *why = "nested deeper than a trail line";
         return false;
     }
     if (!e.contains("event") || !e["event"].is_string()) {
@@ -173,13 +238,21 @@ bool RowFromLine(const std::string &machine, long long lineNo, const std::string
     r[kPrevHash] = MemberField(e, "prev");
     r[kLineHash] = MemberField(e, "hash");
     std::string sha;
-    if (FAILED(Sha256Hex(line, &sha))) {
+    if (!Sha256Hex(line, &sha)) {
         *why = "cannot compute SHA-256";
         return false;
     }
     r[kLineSha256] = TextField(sha);
     r[kLineText] = TextField(line);
-    r[kLineJson] = TextField(line);
+    r[kReplaced].null = false;
+    if (JsonHasNul(e)) {
+        r[kReplaced].number = 1;
+        for (int i = 0; i < kColumnCount; ++i)
+            if (i != kLineText && !r[i].null) r[i].text = ShowNul(r[i].text);
+        r[kLineJson] = TextField(JsonShowingNul(e).dump());
+    } else {
+        r[kLineJson] = TextField(line);
+    }
     *row = std::move(r);
     return true;
 }
@@ -198,9 +271,12 @@ const char *FirstDifference(const Row &a, const Row &b) {
                        x.time.minute == y.time.minute && x.time.second == y.time.second &&
                        x.time.nanoseconds == y.time.nanoseconds;
                 break;
-            case ColumnKind::kJson:
-                same = json::parse(x.text, nullptr, false) == json::parse(y.text, nullptr, false);
+            case ColumnKind::kJson: {
+                const json jx = json::parse(x.text, nullptr, false);
+                const json jy = json::parse(y.text, nullptr, false);
+                same = !jx.is_discarded() && Shallow(jx) && Shallow(jy) && jx == jy;
                 break;
+            }
             default: same = x.text == y.text; break;
             }
         }

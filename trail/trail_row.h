@@ -1,6 +1,12 @@
 // A trail line as one row of the audit_trail table: the columns, and the row
 // a line makes. Shipping inserts these rows; verify --odbc checks that the
 // stored columns are still the ones the stored line makes.
+//
+// A database cannot store every text a line may hold: U+0000, which a line
+// holds escaped as \u0000, is refused by PostgreSQL's text and jsonb alike.
+// Such a line is stored all the same: line_text holds it exactly (the escape
+// is plain text), the decoded columns and line_json show U+2400 (a visible
+// NUL symbol) in its place, and the row is marked (replaced = 1).
 #pragma once
 
 #include <array>
@@ -40,7 +46,7 @@ struct Column {
 enum ColumnIndex {
     kMachine, kLineNo, kSubmitted, kEventClass, kAppName, kUserName, kDomainName, kApplicationId,
     kCategory, kDescriptor, kProperty, kMessage, kEventTime, kOldType, kOldValue, kNewType,
-    kNewValue, kPrevHash, kLineHash, kLineSha256, kLineText, kLineJson, kColumnCount
+    kNewValue, kPrevHash, kLineHash, kLineSha256, kLineText, kLineJson, kReplaced, kColumnCount
 };
 
 extern const Column kColumns[kColumnCount];
@@ -54,9 +60,15 @@ struct Field {
 
 using Row = std::array<Field, kColumnCount>;
 
+// What stands for U+0000 in the decoded columns and line_json: U+2400.
+extern const char kNulShown[];
+
+// Whether line is a line of a trail: a JSON object with an event class.
+bool IsTrailLine(const std::string &line);
+
 // The row of line number lineNo of machine's trail; false with the reason
 // when the line is not a trail line (not a JSON object, no event class, a
-// time or category that does not read).
+// time or category that does not read, nested deeper than a trail's lines).
 bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
                  std::string *why);
 

@@ -1,0 +1,89 @@
+// The trail file on the native build (its tests), by POSIX calls.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "trail_file.h"
+
+namespace qz45trail {
+
+struct TrailFile::Impl {
+    int fd = -1;
+    ~Impl() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+namespace {
+
+std::string Why() { return std::strerror(errno); }
+
+TrailFile::OpenResult Failed(std::string *error) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    *error = Why();
+    return missing ? TrailFile::OpenResult::kMissing : TrailFile::OpenResult::kFailed;
+}
+
+}  // namespace
+
+TrailFile::TrailFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+TrailFile::~TrailFile() = default;
+
+std::unique_ptr<TrailFile> TrailFile::Open(const std::string &path, OpenResult *result,
+                                           std::string *error) {
+    auto impl = std::make_unique<Impl>();
+    impl->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (impl->fd < 0) {
+        *result = Failed(error);
+        return nullptr;
+    }
+    *result = OpenResult::kOpened;
+    return std::unique_ptr<TrailFile>(new TrailFile(std::move(impl)));
+}
+
+TrailFile::OpenResult TrailFile::IdentityOf(const std::string &path, FileIdentity *id,
+                                            std::string *error) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return Failed(error);
+    id->volume = static_cast<uint64_t>(st.st_dev);
+    id->index = static_cast<uint64_t>(st.st_ino);
+    return OpenResult::kOpened;
+}
+
+bool TrailFile::ReadAt(uint64_t offset, char *buffer, std::size_t n, std::size_t *got,
+                       std::string *error) {
+    *got = 0;
+    const ssize_t r = pread(impl_->fd, buffer, n, static_cast<off_t>(offset));
+    if (r < 0) {
+        *error = Why();
+        return false;
+    }
+    *got = static_cast<std::size_t>(r);
+    return true;
+}
+
+bool TrailFile::Size(uint64_t *size, std::string *error) {
+    struct stat st {};
+    if (fstat(impl_->fd, &st) != 0) {
+        *error = Why();
+        return false;
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool TrailFile::Identity(FileIdentity *id, std::string *error) {
+    struct stat st {};
+    if (fstat(impl_->fd, &st) != 0) {
+        *error = Why();
+        return false;
+    }
+    id->volume = static_cast<uint64_t>(st.st_dev);
+    id->index = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+}  // namespace qz45trail
