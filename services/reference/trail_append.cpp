@@ -54,14 +54,20 @@ bool Truncate(HANDLE file, uint64_t size) {
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
-// Writes all of data at offset; *written tells how much went.
-bool WriteAt(HANDLE file, uint64_t offset, const std::string &data, DWORD *written) {
+// Writes all of data at the file pointer; a write that took less than all
+// of it without saying why is a write fault.
+HRESULT WriteAll(HANDLE file, const std::string &data) {
+    DWORD written = 0;
+    if (!WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr))
+        return LastError();
+    return written == data.size() ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+}
+
+HRESULT WriteAt(HANDLE file, uint64_t offset, const std::string &data) {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
-    *written = 0;
-    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-           WriteFile(file, data.data(), static_cast<DWORD>(data.size()), written, nullptr) &&
-           *written == data.size();
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return LastError();
+    return WriteAll(file, data);
 }
 
 std::string NowUtc() {
@@ -75,10 +81,12 @@ std::string NowUtc() {
 
 // Whether bytes that have no line end, alone in a file, are the beginning of
 // a line of this service (a first line whose writer died), not someone
-// else's file.
+// else's file. A crash can also leave the first line's room on disk with
+// zeros in it and nothing else.
 bool BeginsLikeALine(std::string_view bytes) {
     const std::size_t n = bytes.size() < kLineStart.size() ? bytes.size() : kLineStart.size();
-    return n > 0 && bytes.substr(0, n) == kLineStart.substr(0, n);
+    if (n > 0 && bytes.substr(0, n) == kLineStart.substr(0, n)) return true;
+    return !bytes.empty() && bytes.find_first_not_of('\0') == std::string_view::npos;
 }
 
 // Appends the unfinished line cut off at offset to the trail's companion
@@ -92,13 +100,9 @@ HRESULT KeepTornTail(const std::wstring &trail, uint64_t offset, const std::stri
                                 {"cut_at", offset},
                                 {"bytes", bytes.size()},
                                 {"time", NowUtc()}};
-    const std::string record = header.dump() + "\n" + bytes + "\n";
-    DWORD written = 0;
-    if (!WriteFile(torn.Get(), record.data(), static_cast<DWORD>(record.size()), &written,
-                   nullptr) ||
-        written != record.size() || !FlushFileBuffers(torn.Get()))
-        return LastError();
-    return S_OK;
+    const HRESULT hr = WriteAll(torn.Get(), header.dump() + "\n" + bytes + "\n");
+    if (FAILED(hr)) return hr;
+    return FlushFileBuffers(torn.Get()) ? S_OK : LastError();
 }
 
 }  // namespace
@@ -161,9 +165,8 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
     line += chained;
     line.push_back('\n');
 
-    DWORD written = 0;
-    if (!WriteAt(file, at, line, &written)) {
-        const HRESULT hr = LastError();
+    const HRESULT hr = WriteAt(file, at, line);
+    if (FAILED(hr)) {
         // Part of the line went, its line end did not: no reader took it as
         // a line. Take it back, leaving the file as it was.
         Truncate(file, at);
