@@ -1,5 +1,6 @@
 // The reference audit service behind the real DLL: what it stores for each
-// kind of event, and that a trail it cannot write fails the delivery.
+// kind of event, that a trail it cannot write fails the delivery, and what it
+// does with a file that is not a trail or a trail whose end was damaged.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,49 @@ using nlohmann::json;
 namespace {
 
 const char kTrail[] = "audit_trail_service_test.jsonl";
+const char kTorn[] = "audit_trail_service_test.jsonl.torn";
+
+std::string ReadBytes(const char *path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteBytes(const char *path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool Exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The lines of a trail's bytes, each with its line end; what follows the last
+// line end, if anything, is the last element.
+std::vector<std::string> Lines(const std::string &bytes) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t feed = bytes.find('\n', at);
+        const std::size_t end = feed == std::string::npos ? bytes.size() : feed + 1;
+        lines.push_back(bytes.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+// Every line of the trail is ended and chains to the one before it.
+void ExpectChainIntact(const std::string &bytes) {
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.back(), '\n') << "the last line has no line end";
+    std::string prev(64, '0');  // the first line follows 64 zeros
+    int n = 0;
+    for (const std::string &line : Lines(bytes)) {
+        ++n;
+        const json j = json::parse(line, nullptr, false);
+        ASSERT_TRUE(j.is_object()) << "line " << n << ": " << line;
+        EXPECT_EQ(j.value("prev", ""), prev) << "line " << n;
+        prev = j.value("hash", "");
+        EXPECT_EQ(prev.size(), 64u) << "line " << n;
+    }
+}
 
 class AuditTrailService : public ::testing::Test {
 protected:
@@ -31,6 +77,7 @@ protected:
     }
     void SetUp() override {
         DeleteFileA(kTrail);
+        DeleteFileA(kTorn);
         SetEnvironmentVariableA("QZ45_AUDIT_TRAIL", kTrail);
     }
 
@@ -55,6 +102,16 @@ protected:
         EventStatus st{-1, 0, 0};
         SendQZ45Event(&r, &st);
         return st;
+    }
+
+    static int32_t Startup() {
+        return Send(EVT_TYPE_STARTUP, nullptr, nullptr, nullptr, nullptr, nullptr).status;
+    }
+
+    // The trail the service writes for n events.
+    static std::string TrailOf(int n) {
+        for (int i = 0; i < n; ++i) EXPECT_EQ(Startup(), EVT_SUCCESS);
+        return ReadBytes(kTrail);
     }
 };
 
@@ -148,4 +205,94 @@ TEST_F(AuditTrailService, AnUnwritableTrailFailsTheDelivery) {
     EXPECT_EQ(Send(EVT_TYPE_STARTUP, nullptr, nullptr, nullptr, nullptr, nullptr).status,
               EVT_SUCCESS);
     EXPECT_EQ(Trail().size(), 1u);
+}
+
+// Someone else's file is never appended to, cut or kept aside.
+TEST_F(AuditTrailService, LeavesAFileThatIsNotATrailAsItWas) {
+    const struct {
+        const char *what;
+        std::string bytes;
+    } cases[] = {
+        {"a text", "hello world\n"},
+        {"a text without a line end", "plain text without a line end"},
+        {"a JSON object without an event", "{\"a\":1}\n"},
+        {"a JSON object whose event is no text", "{\"event\":1}\n"},
+        {"a JSON object without a line end", "{\"a\":1}"},
+        {"a text line before trail lines", "# notes\n{\"event\":\"GeneralEvent\"}\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(kTrail, c.bytes);
+        const EventStatus st = Send(EVT_TYPE_STARTUP, nullptr, nullptr, nullptr, nullptr, nullptr);
+        EXPECT_EQ(st.status, EVT_E_SERVICE);
+        EXPECT_EQ(st.hresult, static_cast<int32_t>(HRESULT_FROM_WIN32(ERROR_INVALID_DATA)));
+        EXPECT_EQ(ReadBytes(kTrail), c.bytes);
+        EXPECT_FALSE(Exists(kTorn));
+        // A delivery between the failures, or the third in a row stops delivery.
+        DeleteFileA(kTrail);
+        EXPECT_EQ(Startup(), EVT_SUCCESS);
+    }
+}
+
+// A last line written whole whose line end was lost is ended and chained to,
+// not cut: nothing goes to the .torn file.
+TEST_F(AuditTrailService, EndsALastLineThatLostItsLineEnd) {
+    for (const int lines : {1, 3}) {
+        SCOPED_TRACE(lines);
+        DeleteFileA(kTrail);
+        const std::string whole = TrailOf(lines);
+        ASSERT_EQ(Lines(whole).size(), static_cast<std::size_t>(lines));
+        WriteBytes(kTrail, whole.substr(0, whole.size() - 1));
+        EXPECT_EQ(Startup(), EVT_SUCCESS);
+        const std::string after = ReadBytes(kTrail);
+        EXPECT_EQ(after.substr(0, whole.size()), whole);
+        EXPECT_EQ(Lines(after).size(), static_cast<std::size_t>(lines) + 1);
+        ExpectChainIntact(after);
+        EXPECT_FALSE(Exists(kTorn));
+    }
+}
+
+// An unfinished last line is kept in the .torn file (a header, its bytes
+// exactly, a line end), then cut; the new line takes its place and chains to
+// the last complete line.
+TEST_F(AuditTrailService, KeepsATornTailAsideAndCutsIt) {
+    const std::string trail = TrailOf(3);
+    const std::vector<std::string> line = Lines(trail);
+    ASSERT_EQ(line.size(), 3u);
+    const std::string withoutEnd = line[2].substr(0, line[2].size() - 1);
+    const struct {
+        const char *what;
+        std::string kept;  // the complete lines before the tail
+        std::string tail;
+    } cases[] = {
+        {"the start of a line", line[0] + line[1], line[2].substr(0, 40)},
+        {"a whole line that follows a line no longer there", line[0], withoutEnd},
+        {"the start of a first line", "", "{\"context\":{\"AppNa"},
+        {"a line whose bytes never reached the disk", line[0], std::string(4096, '\0')},
+        {"a line cut between its CR and its LF", line[0], line[1].substr(0, 60) + "\r"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileA(kTorn);
+        WriteBytes(kTrail, c.kept + c.tail);
+        EXPECT_EQ(Startup(), EVT_SUCCESS);
+
+        const std::string torn = ReadBytes(kTorn);
+        const std::size_t feed = torn.find('\n');
+        ASSERT_NE(feed, std::string::npos);
+        const json header = json::parse(torn.substr(0, feed), nullptr, false);
+        ASSERT_TRUE(header.is_object()) << torn;
+        EXPECT_EQ(header.value("trail", ""), kTrail);
+        EXPECT_EQ(header.value("cut_at", -1LL), static_cast<long long>(c.kept.size()));
+        EXPECT_EQ(header.value("bytes", -1LL), static_cast<long long>(c.tail.size()));
+        EXPECT_TRUE(std::regex_match(header.value("time", ""),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+            << header.dump();
+        EXPECT_EQ(torn.substr(feed + 1), c.tail + "\n");
+
+        const std::string after = ReadBytes(kTrail);
+        EXPECT_EQ(after.substr(0, c.kept.size()), c.kept);
+        EXPECT_EQ(Lines(after).size(), Lines(c.kept).size() + 1);
+        ExpectChainIntact(after);
+    }
 }
