@@ -4,16 +4,24 @@
 # tree), it listens on 127.0.0.1 only, on a port of its own, and runs as the
 # postgres user (PostgreSQL refuses to run as root).
 #
-#   postgres.sh init DIR [ARCH]   wipe DIR, create the cluster, a user with a
-#                                 password and a database, start the server,
-#                                 and write DIR/env (see below); ARCH (amd64 or
-#                                 i386) picks the ODBC driver, amd64 by default
+#   postgres.sh init DIR [ARCH]   wipe DIR, create the cluster, the roles of
+#                                 the plant set-up and a database, start the
+#                                 server, and write DIR/env (see below); ARCH
+#                                 (amd64 or i386) picks the ODBC driver, amd64
+#                                 by default
 #   postgres.sh start DIR         start the server of an initialised DIR again
 #   postgres.sh stop DIR          stop it (nothing to do when it is not running)
 #
-# DIR/env, for sh's ".": QZ45_ODBC (the DSN-less connection string), ODBCSYSINI
-# and ODBCINI (the private unixODBC configuration, read inside the Wine
-# process too), and PGHOST, PGPORT, PGDATABASE, PGUSER, PGPASSWORD for psql.
+# The roles, each with a password of its own: qz45_admin owns the database
+# (and the tables it makes), qz45_shipper may only SELECT and INSERT once the
+# tables are made with their grants (qz45trail schema), qz45_auditor may only
+# SELECT, and qz45_super is a superuser, for the tests that play one.
+#
+# DIR/env, for sh's ".": QZ45_ODBC (the shipper's DSN-less connection string),
+# QZ45_ODBC_AUDITOR (the auditor's), ODBCSYSINI and ODBCINI (the private
+# unixODBC configuration, read inside the Wine process too), PGHOST, PGPORT,
+# PGDATABASE, PGUSER, PGPASSWORD for psql as the admin, and QZ45_SHIPPER_PW,
+# QZ45_AUDITOR_PW, QZ45_SUPER_PW.
 set -euo pipefail
 
 cmd=${1:-} dir=${2:-}
@@ -86,24 +94,32 @@ init)
     echo "$port" >"$dir/port"
     start
 
-    user=qz45_shipper
-    password=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
+    pw() { od -An -N12 -tx1 /dev/urandom | tr -d ' \n'; }
+    admin_pw=$(pw) shipper_pw=$(pw) auditor_pw=$(pw) super_pw=$(pw)
     database=qz45_audit
     as_server "$bindir/psql" -X -q -h "$dir" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 \
-        -v user="$user" -v password="$password" -v database="$database" <<'SQL'
-CREATE ROLE :"user" LOGIN PASSWORD :'password';
-CREATE DATABASE :"database" OWNER :"user" ENCODING 'UTF8' TEMPLATE template0;
+        -v admin_pw="$admin_pw" -v shipper_pw="$shipper_pw" -v auditor_pw="$auditor_pw" \
+        -v super_pw="$super_pw" -v database="$database" <<'SQL'
+CREATE ROLE qz45_admin LOGIN PASSWORD :'admin_pw';
+CREATE ROLE qz45_shipper LOGIN PASSWORD :'shipper_pw';
+CREATE ROLE qz45_auditor LOGIN PASSWORD :'auditor_pw';
+CREATE ROLE qz45_super LOGIN SUPERUSER PASSWORD :'super_pw';
+CREATE DATABASE :"database" OWNER qz45_admin ENCODING 'UTF8' TEMPLATE template0;
 SQL
 
     printf '[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\nDriver=%s\n' \
         "$driver" >"$dir/odbc/odbcinst.ini"
     : >"$dir/odbc/odbc.ini"
+    conn="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=$database"
     cat >"$dir/env" <<EOF
-QZ45_ODBC='Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=$database;Uid=$user;Pwd=$password;'
+QZ45_ODBC='$conn;Uid=qz45_shipper;Pwd=$shipper_pw;'
+QZ45_ODBC_AUDITOR='$conn;Uid=qz45_auditor;Pwd=$auditor_pw;'
+QZ45_SHIPPER_PW=$shipper_pw QZ45_AUDITOR_PW=$auditor_pw QZ45_SUPER_PW=$super_pw
 ODBCSYSINI='$dir/odbc'
 ODBCINI='$dir/odbc/odbc.ini'
-PGHOST=127.0.0.1 PGPORT=$port PGDATABASE=$database PGUSER=$user PGPASSWORD=$password
-export QZ45_ODBC ODBCSYSINI ODBCINI PGHOST PGPORT PGDATABASE PGUSER PGPASSWORD
+PGHOST=127.0.0.1 PGPORT=$port PGDATABASE=$database PGUSER=qz45_admin PGPASSWORD=$admin_pw
+export QZ45_ODBC QZ45_ODBC_AUDITOR QZ45_SHIPPER_PW QZ45_AUDITOR_PW QZ45_SUPER_PW ODBCSYSINI ODBCINI
+export PGHOST PGPORT PGDATABASE PGUSER PGPASSWORD
 EOF
     echo "postgres.sh: PostgreSQL $("$bindir/postgres" -V | awk '{print $3}') on 127.0.0.1:$port" \
          "(data in $data), ODBC driver $driver"

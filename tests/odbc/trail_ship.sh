@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # qz45trail against a real PostgreSQL server through Wine's odbc32, unixODBC
-# and the PostgreSQL ODBC driver: trails written by the real reference
-# service, shipped, shipped again, cut off and resumed, followed across a
-# server restart, read back and checked in the database.
+# and the PostgreSQL ODBC driver, in the plant set-up: tables made by their
+# owner from `qz45trail schema`, a shipper that may only SELECT and INSERT, an
+# auditor that may only SELECT. Trails written by the real reference service,
+# shipped, shipped again, cut off and resumed, followed, read back, checked
+# in the database and against the file.
 # Usage: trail_ship.sh CASE BIN_DIR POSTGRES_DIR TIER
-#   ship    one trail: exactly once, texts verbatim, refusals, bad input,
-#           edits in the database caught by verify
+#   ship    one trail: exactly once, texts verbatim (line ends too, whatever
+#           the driver's line-end conversion), the connection string from a
+#           file or a variable, the roles' limits, refusals, bad input, read
+#           and connection failures; the database as the file's witness (its
+#           end cut off, the file re-chained) and edits and deletions in the
+#           database caught
 #   faults  a 20,000-line trail: the shipper killed midway and run again; then
 #           followed while the server stops and starts
+#   follow  a follower started before the trail exists: a line holding U+0000,
+#           a writer's torn line followed by the next event, the file replaced
 #   plant   a trail of four processes: shipped, verified, filtered
 # POSTGRES_DIR/env (scripts/postgres.sh init) gives the server; WINE_RUN the
 # Wine runner.
@@ -25,14 +33,21 @@ fi
 export PSQLRC=/dev/null
 fail=0
 W=$WINE_RUN
+log=odbc_$case_.log
+: >"$log"
 
 bad() { echo "FAIL: $*"; fail=1; }
+# q SQL: as the tables' owner; shq: as the shipper; suq: as a superuser.
 q() { psql -X -q -t -A -v ON_ERROR_STOP=1 -c "$1"; }
+shq() { PGUSER=qz45_shipper PGPASSWORD=$QZ45_SHIPPER_PW psql -X -q -t -A -v ON_ERROR_STOP=1 -c "$1" 2>&1; }
+suq() { PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -t -A -v ON_ERROR_STOP=1 \
+            -c "SET session_replication_role = replica; $1"; }
 # run ARGS...: qz45trail with ARGS; sets $out (stdout and stderr) and $code.
 run() {
     out=$("$W" qz45trail.exe "$@" 2>&1)
     code=$?
     out=$(printf '%s' "$out" | tr -d '\r')
+    printf '%s\n' "$out" >>"$log"
 }
 # expect CODE PATTERN WHAT: the last run exited CODE and printed PATTERN.
 expect() {
@@ -47,14 +62,39 @@ send() { QZ45_AUDIT_TRAIL=$trail "$W" qz45event.exe send "$@" >/dev/null 2>&1 ||
 # chain FILE CONTENT: appends CONTENT (a JSON object) to FILE as a chained line.
 chain() {
     local prev hash
-    prev=$(tail -1 "$1" | sed -n 's/.*"hash":"\([0-9a-f]\{64\}\)"}$/\1/p')
+    prev=$(tail -1 "$1" 2>/dev/null | sed -n 's/.*"hash":"\([0-9a-f]\{64\}\)"}$/\1/p')
     [ -n "$prev" ] || prev=0000000000000000000000000000000000000000000000000000000000000000
     hash=$(printf '%s%s' "$prev" "$2" | sha256sum | cut -c1-64)
     printf '%s,"prev":"%s","hash":"%s"}\n' "${2%\}}" "$prev" "$hash" >>"$1"
 }
+# rechain FILE FROM: recomputes the chain of FILE from line FROM on, as someone
+# who can write the file could.
+rechain() {
+    local file=$1 from=$2 copy=$1.rechain
+    head -n $((from - 1)) "$file" >"$copy"
+    tail -n +"$from" "$file" | sed 's/,"prev":"[0-9a-f]*","hash":"[0-9a-f]*"}$/}/' |
+        while IFS= read -r content; do chain "$copy" "$content"; done
+    mv "$copy" "$file"
+}
+# wait_for SECONDS COMMAND...: until COMMAND succeeds, checked every 0.1 s.
+wait_for() {
+    local n=$(($1 * 10))
+    shift
+    for _ in $(seq "$n"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+rows_are() { [ "$(rows "$1" 2>/dev/null)" = "$2" ]; }
+stored_line() { q "SELECT line_text FROM audit_trail WHERE machine = '$1' AND line_no = $2"; }
 
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
-rm -f odbc_*.jsonl
+rm -f odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out
+
+# The plant set-up, once: the owner makes the tables from qz45trail's own
+# statements, with the shipper's and the auditor's grants.
+if [ "$(q "SELECT to_regclass('audit_trail') IS NOT NULL")" != t ]; then
+    "$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor | tr -d '\r' |
+        psql -X -q -v ON_ERROR_STOP=1 -f - || { echo "the schema did not apply"; exit 1; }
+fi
 
 case "$case_" in
 ship)
@@ -67,27 +107,73 @@ ship)
     chain "$trail" '{"context":{"AppName":"Zentrova","Domain":"WERK","User":"müller"},"event":"ChangeEvent","properties":{"Category":301,"Descriptor":"FIC101","EventTime":{"date":46023.5,"utc":"2026-01-01T12:00:00.250Z"},"Message":"'"$umlaut"'","NewValue":{"type":"VT_BSTR","value":"über"},"OldValue":{"type":"VT_BSTR","value":"unter"},"Property":"Grenze"},"submitted":"2026-01-01T12:00:01.000Z"}'
     send --type "Write Denied" --user guest --domain PLANT --descriptor FIC101 --property SP \
         --message "refused"
+    send --type Startup --user operator --domain PLANT --message "$(printf 'first line\nsecond line')"
     lines=$(wc -l <"$trail")
 
-    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    # The connection string from a file and from a variable, each asking for
+    # the line-end conversion that the driver on Windows does by default.
+    printf '%s\n' "${QZ45_ODBC}LFConversion=1;" >odbc_ship.conn
+    run ship --odbc-file odbc_ship.conn "$trail" --machine $m
     expect 0 "machine $m: $lines line(s) shipped, 0 already present" "first ship"
-    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    export QZ45_TEST_ODBC="${QZ45_ODBC}LFConversion=1;"
+    run ship --odbc-env QZ45_TEST_ODBC "$trail" --machine $m
     expect 0 "machine $m: 0 line(s) shipped, $lines already present" "second ship"
     [ "$(rows $m)" = "$lines" ] || bad "$(rows $m) rows stored, $lines expected"
 
     # Texts arrive verbatim, as columns and in the stored line, whose chain
-    # holds only if every byte came back.
+    # holds only if every byte came back; line ends stay line feeds.
     [ "$(q "SELECT message FROM audit_trail WHERE machine = '$m' AND line_no = 2")" = "$inject" ] ||
         bad "the message of line 2 is not stored verbatim"
     [ "$(q "SELECT message || '|' || user_name || '|' || new_value || '|' || event_time FROM audit_trail WHERE machine = '$m' AND line_no = 3")" = "$umlaut|müller|über|2026-01-01 12:00:00.25" ] ||
         bad "line 3's non-ASCII texts or its time did not arrive intact"
     [ "$(q "SELECT line_json->'properties'->>'Message' FROM audit_trail WHERE machine = '$m' AND line_no = 3")" = "$umlaut" ] ||
         bad "the jsonb line does not hold the non-ASCII message"
-    run --odbc "$QZ45_ODBC" --machine $m --user müller
+    [ "$(q "SELECT message = E'first line\\nsecond line' FROM audit_trail WHERE machine = '$m' AND line_no = $lines")" = t ] ||
+        bad "the message with a line end was not stored with its line feed alone"
+    run --odbc-env QZ45_TEST_ODBC --machine $m --user müller
     expect 0 "^3 .*WERK\\\\müller .*$umlaut$" "the table from the database, non-ASCII filter"
     printf '%s\n' "$out" | grep -q '^1 event(s) in the database$' || bad "--user müller lists more than line 3"
-    run verify --odbc "$QZ45_ODBC" --machine $m
-    expect 0 "^$m: $lines lines, chain intact$" "verify in the database"
+    run --odbc-env QZ45_TEST_ODBC --machine $m --type 206
+    expect 0 'first line\\nsecond line$' "the table of a message with a line end, LFConversion=1 asked for"
+    run verify --odbc-env QZ45_TEST_ODBC --machine $m
+    expect 0 "^$m: $lines lines, chain intact; last line shipped 2" "verify in the database"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: every line of $trail is in the database$" "verify the file with the database"
+
+    # The database as the file's witness: lines cut off the file's end after
+    # shipping, a file re-chained from an edited line on, lines not shipped.
+    head -n 3 "$trail" >odbc_cut.jsonl
+    run verify odbc_cut.jsonl
+    expect 0 '^3 lines, chain intact$' "the cut file alone"
+    run verify odbc_cut.jsonl --odbc "$QZ45_ODBC" --machine $m
+    expect 1 "^$m: the database holds lines 4-$lines, which odbc_cut.jsonl no longer has: its end was cut off" "the cut file with the database"
+    sed '2s/DROP TABLE/DROP VIEW/' "$trail" >odbc_rechained.jsonl
+    rechain odbc_rechained.jsonl 2
+    run verify odbc_rechained.jsonl
+    expect 0 "^$lines lines, chain intact$" "the re-chained file alone"
+    run verify odbc_rechained.jsonl --odbc "$QZ45_ODBC" --machine $m
+    expect 1 "odbc_rechained.jsonl line 2 differs from the line stored in the database: the file was changed or re-chained" "the re-chained file with the database"
+    send --type Startup --user operator --domain PLANT --message "not shipped yet"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: $trail line $((lines + 1)) not shipped yet$" "a line not shipped yet"
+
+    # The roles: the shipper cannot change or delete a row, nor can the
+    # tables' owner (the trigger); the auditor cannot ship, and that failure
+    # stops a follower at once, naming the line.
+    r=$(shq "UPDATE audit_trail SET message = 'nothing happened' WHERE machine = '$m'")
+    printf '%s' "$r" | grep -q 'permission denied' || bad "the shipper could UPDATE: $r"
+    r=$(shq "DELETE FROM audit_trail WHERE machine = '$m'")
+    printf '%s' "$r" | grep -q 'permission denied' || bad "the shipper could DELETE: $r"
+    for sql in "UPDATE audit_trail SET message = 'x' WHERE machine = '$m'" \
+               "DELETE FROM audit_trail WHERE machine = '$m'" "TRUNCATE audit_trail" \
+               "DELETE FROM audit_trail_shipments WHERE machine = '$m'"; do
+        r=$(q "$sql" 2>&1)
+        printf '%s' "$r" | grep -q 'refused: the audit trail keeps every row it got' ||
+            bad "the owner's $sql was not refused: $r"
+    done
+    [ "$(rows $m)" = "$lines" ] || bad "rows of $m changed: $(rows $m)"
+    run ship --odbc "$QZ45_ODBC_AUDITOR" "$trail" --machine ship-auditor --follow
+    expect 3 "$trail line 1: a statement failed: \[42501\] .*permission denied" "the auditor ships"
 
     # Another file under the same machine is refused, nothing shipped.
     sed '1s/database started/database STARTED/' "$trail" >odbc_other.jsonl
@@ -107,29 +193,42 @@ ship)
     run ship --odbc "$QZ45_ODBC" odbc_badtime.jsonl --machine ship-badtime
     expect 1 'line 2 is not a trail line (submitted "yesterday" is not a UTC time)' "a bad time"
 
+    # A file that cannot be read is a failure, not an empty trail.
+    run ship --odbc "$QZ45_ODBC" 'Z:\proc\self\mem' --machine ship-unreadable
+    expect 3 'cannot read Z:\\proc\\self\\mem line 1: ' "a read error"
+    run ship --odbc "$QZ45_ODBC" odbc_missing.jsonl --machine ship-missing
+    expect 3 'cannot read odbc_missing.jsonl: ' "a missing trail"
+
     # Connection failures, with the driver's own words.
     run ship --odbc "${QZ45_ODBC/Pwd=/Pwd=wrong}" "$trail" --machine ship-pw
-    expect 1 'cannot connect to the database: \[[0-9A-Z]*\] .*password authentication failed' "a wrong password"
+    expect 3 'cannot connect to the database: \[[0-9A-Z]*\] .*password authentication failed' "a wrong password"
     run ship --odbc "Driver={No Such Driver};Server=127.0.0.1;" "$trail" --follow
-    expect 1 "cannot connect to the database: .*No Such Driver" "a missing driver, even with --follow"
+    expect 3 "cannot connect to the database: .*No Such Driver" "a missing driver, even with --follow"
     run --odbc "Server=127.0.0.1;Port=1"
-    expect 2 "cannot connect to the database: \[IM002\]" "a connection string without a driver"
+    expect 3 "cannot connect to the database: \[IM002\]" "a connection string without a driver"
 
-    # Edits in the database are caught: a column, the line itself, a row gone.
-    q "UPDATE audit_trail SET message = 'nothing happened' WHERE machine = '$m' AND line_no = 2"
+    # Edits in the database by someone the trigger does not stop (a superuser)
+    # are caught: a column, the line itself, a row gone, the last rows gone.
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine ship-del
+    suq "DELETE FROM audit_trail WHERE machine = 'ship-del' AND line_no > $((lines - 1))"
+    run verify --odbc "$QZ45_ODBC" --machine ship-del
+    expect 1 "^ship-del: lines $lines-$((lines + 1)) shipped (in the shipment log) but not in the database: deleted" "the last rows deleted"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine ship-del
+    expect 1 "^ship-del: lines $lines-$((lines + 1)) shipped (in the shipment log) but not in the database" "the last rows deleted, with the file"
+    suq "UPDATE audit_trail SET message = 'nothing happened' WHERE machine = '$m' AND line_no = 2"
     run verify --odbc "$QZ45_ODBC" --machine $m
     expect 1 "^$m: line 2: column message does not match the line's text: changed in the database" "an edited column"
-    q "UPDATE audit_trail SET message = line_json->'properties'->>'Message' WHERE machine = '$m' AND line_no = 2"
-    # Line 4 rewritten whole, every column to match: only the chain shows it.
-    q "UPDATE audit_trail SET line_text = replace(line_text, 'guest', 'admin'), user_name = 'admin',
-       line_json = CAST(replace(line_text, 'guest', 'admin') AS jsonb),
-       line_sha256 = encode(sha256(convert_to(replace(line_text, 'guest', 'admin'), 'UTF8')), 'hex')
-       WHERE machine = '$m' AND line_no = 4"
+    suq "UPDATE audit_trail SET message = line_json->'properties'->>'Message' WHERE machine = '$m' AND line_no = 2"
+    # Line 4 rewritten whole, every column to match: the chain shows it.
+    suq "UPDATE audit_trail SET line_text = replace(line_text, 'guest', 'admin'), user_name = 'admin',
+         line_json = CAST(replace(line_text, 'guest', 'admin') AS jsonb),
+         line_sha256 = encode(sha256(convert_to(replace(line_text, 'guest', 'admin'), 'UTF8')), 'hex')
+         WHERE machine = '$m' AND line_no = 4"
     run verify --odbc "$QZ45_ODBC" --machine $m
     expect 1 "^$m: line 4 was changed: its content does not match its hash" "an edited line"
-    q "DELETE FROM audit_trail WHERE machine = '$m' AND line_no = 2"
+    suq "DELETE FROM audit_trail WHERE machine = '$m' AND line_no = 2"
     run verify --odbc "$QZ45_ODBC"
-    expect 1 "^$m: line 2 is missing: removed from the database" "a removed row"
+    expect 1 "^$m: line 2 missing: removed from the database" "a removed row"
     ;;
 
 faults)
@@ -156,30 +255,73 @@ faults)
     echo "$out"
     expect 0 "machine $m: $((lines - before)) line(s) shipped, $before already present" "the run after the kill"
     run verify --odbc "$QZ45_ODBC" --machine $m
-    expect 0 "^$m: $lines lines, chain intact$" "verify after the kill"
+    expect 0 "^$m: $lines lines, chain intact" "verify after the kill"
 
     # Followed while the server is away: the lines written meanwhile arrive.
     "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_follow.out 2>&1 &
     pid=$!
-    for _ in $(seq 300); do grep -q 'following' odbc_follow.out && break; sleep 0.1; done
+    wait_for 30 grep -q 'following' odbc_follow.out
     send --type Startup --user op2 --domain PLANT --message "before the stop" --repeat 20
-    for _ in $(seq 300); do [ "$(rows $m)" = $((lines + 20)) ] && break; sleep 0.1; done
-    [ "$(rows $m)" = $((lines + 20)) ] || bad "--follow did not ship the 20 lines appended"
+    wait_for 30 rows_are $m $((lines + 20)) || bad "--follow did not ship the 20 lines appended"
     bash "$(dirname "$0")/../../scripts/postgres.sh" stop "$pgdir"
     send --type Startup --user op3 --domain PLANT --message "while the server is away" --repeat 30
     sleep 3
     bash "$(dirname "$0")/../../scripts/postgres.sh" start "$pgdir" || bad "the server did not start again"
     send --type Startup --user op4 --domain PLANT --message "after the restart" --repeat 10
     total=$((lines + 60))
-    for _ in $(seq 600); do [ "$(rows $m 2>/dev/null)" = $total ] && break; sleep 0.1; done
+    wait_for 60 rows_are $m $total
     kill $pid 2>/dev/null
     wait $pid 2>/dev/null
-    tr -d '\r' <odbc_follow.out
+    tr -d '\r' <odbc_follow.out | tee -a "$log"
     grep -q 'trying again in 1 s' odbc_follow.out || bad "the follower did not report the lost server"
     grep -q "reconnected; following" odbc_follow.out || bad "the follower did not reconnect"
     [ "$(rows $m)" = $total ] || bad "$(rows $m) lines in the database after the restart, $total expected"
-    run verify --odbc "$QZ45_ODBC" --machine $m
-    expect 0 "^$m: $total lines, chain intact$" "verify after the restart"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: $total lines, chain intact" "verify after the restart"
+    ;;
+
+follow)
+    trail=odbc_follow.jsonl m=follow-a
+    # Started before the trail exists (a shipper started at boot): it waits.
+    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_follow.out 2>&1 &
+    pid=$!
+    wait_for 30 grep -q "waiting for $trail to appear" odbc_follow.out ||
+        bad "the follower does not wait for the trail"
+    send --type Startup --user op1 --domain PLANT --message "first" --repeat 3
+    wait_for 30 rows_are $m 3 || bad "the follower did not ship the trail once it appeared"
+
+    # A message holding U+0000, which the server cannot store as text: the
+    # line goes in all the same, and the lines after it.
+    chain "$trail" '{"context":{"Domain":"PLANT","User":"op9"},"event":"GeneralEvent","properties":{"Category":206,"Message":"nul\u0000inside"},"submitted":"2026-01-01T12:00:00.000Z"}'
+    send --type Startup --user op1 --domain PLANT --message "after the NUL" --repeat 2
+    wait_for 30 rows_are $m 6 || bad "the lines from the U+0000 line on were not all shipped: $(rows $m) of 6"
+    [ "$(stored_line $m 4)" = "$(sed -n 4p "$trail")" ] || bad "line 4 is not stored exactly"
+    [ "$(q "SELECT replaced || '|' || message || '|' || (line_json->'properties'->>'Message') FROM audit_trail WHERE machine = '$m' AND line_no = 4")" = "1|nul␀inside|nul␀inside" ] ||
+        bad "line 4's columns do not show U+2400 for U+0000, or it is not marked"
+
+    # A writer dies mid-line, leaving its first 40 bytes; the next event is
+    # written where they began. The database gets the file's line, nothing
+    # spliced together.
+    head -c 40 "$trail" | tr 'a-z' 'A-Z' >>"$trail"
+    sleep 1
+    send --type Startup --user op1 --domain PLANT --message "after the torn line"
+    wait_for 30 rows_are $m 7 || bad "the line after the torn one was not shipped"
+    [ "$(stored_line $m 7)" = "$(sed -n 7p "$trail")" ] || bad "line 7 in the database is not the file's line 7"
+    grep -q '"bytes":40' "$trail.torn" || bad "the torn line was not kept in $trail.torn"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: 1 row(s) show U+2400 for a U+0000 the database cannot store" "verify with the U+0000 row"
+    printf '%s\n' "$out" | grep -q "^$m: 7 lines, chain intact" || bad "verify: $out"
+
+    # The file replaced under the follower: it stops and says so.
+    cp "$trail" odbc_follow_copy.jsonl
+    mv odbc_follow_copy.jsonl "$trail"
+    wait_for 30 sh -c "! kill -0 $pid 2>/dev/null" || bad "the follower did not stop when its file was replaced"
+    wait $pid
+    code=$?
+    tr -d '\r' <odbc_follow.out | tee -a "$log"
+    out=$(tr -d '\r' <odbc_follow.out)
+    expect 1 "$trail was replaced by another file (7 line(s) shipped from it): stopped" "the replaced file"
+    kill $pid 2>/dev/null
     ;;
 
 plant)
@@ -195,11 +337,11 @@ plant)
     [ "$(wc -l <"$trail")" = 160 ] || bad "the four processes wrote $(wc -l <"$trail") lines, 160 expected"
     run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
     expect 0 "machine $m: 160 line(s) shipped, 0 already present" "ship the four-process trail"
-    run verify --odbc "$QZ45_ODBC" --machine $m
-    expect 0 "^$m: 160 lines, chain intact$" "verify the four-process trail"
+    run verify --odbc "$QZ45_ODBC_AUDITOR" --machine $m
+    expect 0 "^$m: 160 lines, chain intact" "verify the four-process trail, as the auditor"
 
     # The filters, each against the file: op2's lines and no other.
-    run --odbc "$QZ45_ODBC" --machine $m --user op2
+    run --odbc "$QZ45_ODBC_AUDITOR" --machine $m --user op2
     expect 0 '^40 event(s) in the database$' "--user op2"
     want=$(grep -n '"User":"op2"' "$trail" | cut -d: -f1 | tr '\n' ' ')
     got=$(printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && $2 ~ /Event$/ { printf "%s ", $1 }')
@@ -221,6 +363,10 @@ plant)
     ;;
 esac
 
-rm -f odbc_*.jsonl odbc_*.out
+# No password in anything qz45trail printed.
+if grep -q -F -e "$QZ45_SHIPPER_PW" -e "$QZ45_AUDITOR_PW" "$log" odbc_*.out 2>/dev/null; then
+    bad "a password appears in qz45trail's output"
+fi
+rm -f odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_*.conn "$log"
 [ $fail -eq 0 ] && echo "odbc $case_: ok"
 exit $fail
