@@ -35,9 +35,27 @@ fi
 if [ "${#need[@]}" -gt 0 ] || [ -n "${added_arch:-}" ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
+    updated=1
     if [ "${#need[@]}" -gt 0 ]; then
         apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
     fi
+fi
+
+# The i686 ODBC tests: the 32-bit unixODBC library and PostgreSQL driver,
+# which 32-bit Wine's odbc32 loads. libpq5 is one library for both
+# architectures, so its i386 build must be the very version of the amd64 one
+# installed above; without the pin apt may take a newer i386 build and
+# upgrade the amd64 library (and the server and client with it) to match.
+i386_odbc=()
+for p in libodbc2:i386 odbc-postgresql:i386 libpq5:i386; do
+    have_pkg "$p" || i386_odbc+=("$p")
+done
+if [ "${#i386_odbc[@]}" -gt 0 ]; then
+    libpq=$(dpkg-query -W -f='${Version}' libpq5:amd64)
+    export DEBIAN_FRONTEND=noninteractive
+    [ -n "${updated:-}" ] || apt-get update -qq
+    apt-get install -y -qq --no-install-recommends libodbc2:i386 odbc-postgresql:i386 \
+        "libpq5:i386=$libpq" >/dev/null
 fi
 
 echo "setup: toolchain ready (mingw-w64 $(x86_64-w64-mingw32-g++-win32 -dumpversion)," \
