@@ -45,7 +45,8 @@ bool ChainLine(std::string_view prev, std::string_view content, std::string *lin
 }
 
 bool SplitChainedLine(std::string_view line, ChainedLine *out) {
-    if (line.size() < kSuffixLength + 1 || line.front() != '{') return false;
+    // A content object with at least one member: "{" and more before the suffix.
+    if (line.size() < kSuffixLength + 2 || line.front() != '{') return false;
     const std::size_t at = line.size() - kSuffixLength;
     const std::size_t prevAt = at + kPrevField.size();
     const std::size_t hashAt = prevAt + kHashDigits + kHashField.size();

@@ -16,48 +16,49 @@ void DropCarriageReturn(std::string *line) {
 void TrailReader::Seek(uint64_t offset) {
     offset_ = offset;
     buffer_.clear();
-    at_ = scanned_ = 0;
+    at_ = 0;
     unfinished_ = 0;
 }
 
-// Appends the next chunk to what is left of the buffer.
-bool TrailReader::Fill(std::string *why) {
-    buffer_.erase(0, at_);
+// Reads what follows the last line yielded, from the first byte of the next
+// line, in one read of up to want bytes: a line is never made of bytes read
+// before a writer cut an unfinished line off and bytes written after.
+bool TrailReader::Refill(std::size_t want) {
+    buffer_.resize(want);
     at_ = 0;
-    const std::size_t had = buffer_.size();
-    buffer_.resize(had + kChunk);
     std::size_t got = 0;
-    const bool ok = source_.ReadAt(offset_ + had, &buffer_[had], kChunk, &got, why);
-    buffer_.resize(had + (ok ? std::min(got, kChunk) : 0));
+    const bool ok = source_.ReadAt(offset_, &buffer_[0], want, &got, &error_);
+    buffer_.resize(ok ? std::min(got, want) : 0);
     return ok;
 }
 
 TrailReader::Result TrailReader::Next(std::string *line) {
-    for (;;) {
-        const std::size_t end = buffer_.find('\n', at_ + scanned_);
+    std::size_t want = kChunk;
+    for (bool read = false;; read = true) {
+        const std::size_t end = buffer_.find('\n', at_);
         if (end != std::string::npos) {
             if (end - at_ > kLongestLine) return Result::kTooLong;
             line->assign(buffer_, at_, end - at_);
             DropCarriageReturn(line);
             offset_ += end + 1 - at_;
             at_ = end + 1;
-            scanned_ = 0;
             return Result::kLine;
         }
-        scanned_ = buffer_.size() - at_;
-        if (scanned_ > kLongestLine) return Result::kTooLong;
-        if (!Fill(&error_)) {
-            // Nothing read is kept: the next call starts at the next line again.
+        // What is held has no line end. Right after a read that left room,
+        // that is all there is for now: an unfinished line, dropped so that
+        // the next call reads it again from its first byte.
+        const std::size_t held = buffer_.size() - at_;
+        if (read && held < want) {
+            Seek(offset_);
+            unfinished_ = held;
+            return Result::kEnd;
+        }
+        if (held > kLongestLine) return Result::kTooLong;
+        while (want <= held) want *= 2;
+        want = std::min(want, kLongestLine + 1);
+        if (!Refill(want)) {
             Seek(offset_);
             return Result::kError;
-        }
-        if (buffer_.size() == scanned_) {
-            // The end: what is left has no line end. Drop it, so that the next
-            // call reads it again from its first byte.
-            const uint64_t left = scanned_;
-            Seek(offset_);
-            unfinished_ = left;
-            return Result::kEnd;
         }
     }
 }
@@ -105,25 +106,22 @@ EndResult FindTrailEnd(ByteSource &source, uint64_t size, TrailEnd *end, std::st
 }
 
 bool ReadFirstLine(ByteSource &source, std::string *line, bool *complete, std::string *error) {
-    line->clear();
     *complete = false;
-    while (line->size() <= kLongestLine) {
-        const std::size_t had = line->size();
-        line->resize(had + kChunk);
+    for (std::size_t want = kChunk;; want = std::min(2 * want, kLongestLine + 1)) {
+        line->resize(want);
         std::size_t got = 0;
-        const bool ok = source.ReadAt(had, &(*line)[had], kChunk, &got, error);
-        line->resize(had + (ok ? std::min(got, kChunk) : 0));
+        const bool ok = source.ReadAt(0, &(*line)[0], want, &got, error);
+        line->resize(ok ? std::min(got, want) : 0);
         if (!ok) return false;
-        const std::size_t feed = line->find('\n', had);
+        const std::size_t feed = line->find('\n');
         if (feed != std::string::npos) {
             line->resize(feed);
             DropCarriageReturn(line);
             *complete = true;
             return true;
         }
-        if (got == 0) return true;
+        if (line->size() < want || want > kLongestLine) return true;
     }
-    return true;
 }
 
 }  // namespace qz45trail

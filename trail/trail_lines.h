@@ -18,18 +18,20 @@ constexpr std::size_t kLongestLine = 1u << 20;
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    // Reads up to n bytes at offset; *got = 0 at the end. False, with the
-    // reason in *error, when the read failed.
+    // Reads n bytes at offset, fewer only where the end comes first (as a
+    // file's read does); *got = 0 at the end. False, with the reason in
+    // *error, when the read failed.
     virtual bool ReadAt(uint64_t offset, char *buffer, std::size_t n, std::size_t *got,
                         std::string *error) = 0;
     // The current size; false, with the reason, when it cannot be read.
     virtual bool Size(uint64_t *size, std::string *error) = 0;
 };
 
-// Reads complete lines from a position on. After the end (kEnd) the next call
-// reads again from where the next line starts, so a line that was unfinished
-// is read whole once its line end is there, whatever happened to its first
-// bytes meanwhile: nothing of an unfinished line is kept between calls.
+// Reads complete lines from a position on. A line is taken from one read
+// that holds all of it; bytes without a line end are never kept to be joined
+// to later ones, but read again from the line's first byte. So a line that
+// was unfinished is read whole once its line end is there, whatever happened
+// to its first bytes meanwhile (a writer that cut it off and wrote another).
 class TrailReader {
 public:
     enum class Result {
@@ -52,13 +54,12 @@ public:
     const std::string &Error() const { return error_; }
 
 private:
-    bool Fill(std::string *why);
+    bool Refill(std::size_t want);
 
     ByteSource &source_;
     uint64_t offset_;         // file offset of buffer_[at_]
     std::string buffer_;      // bytes read ahead, from offset_ - at_ on
     std::size_t at_ = 0;      // start of the next line in buffer_
-    std::size_t scanned_ = 0; // bytes from at_ known to hold no line feed
     uint64_t unfinished_ = 0;
     std::string error_;
 };
@@ -82,7 +83,8 @@ enum class EndResult {
 EndResult FindTrailEnd(ByteSource &source, uint64_t size, TrailEnd *end, std::string *error);
 
 // The first line of a trail: *complete tells whether its line end is there
-// (at most kLongestLine bytes are looked at). False when a read failed.
+// within the first kLongestLine + 1 bytes, which are all that is looked at.
+// False when a read failed.
 bool ReadFirstLine(ByteSource &source, std::string *line, bool *complete, std::string *error);
 
 // A line without one carriage return at its end.

@@ -97,6 +97,7 @@ bool Shallow(const json &j, int depth = 0) {
 
 bool HasNul(const std::string &s) { return s.find('\0') != std::string::npos; }
 
+
 std::string ShowNul(const std::string &s) {
     std::string out;
     for (const char c : s) {
@@ -179,15 +180,23 @@ std::string UtcText(const UtcTime &t) {
     return text;
 }
 
+// The parser takes a NUL byte for the end of its input, so that a line with
+// NUL bytes after an object would read as that object: JSON text never holds
+// one, such a line is none.
+json ParseLine(const std::string &line) {
+    if (line.find('\0') != std::string::npos) return json(json::value_t::discarded);
+    return json::parse(line, nullptr, false);
+}
+
 bool IsTrailLine(const std::string &line) {
-    const json e = json::parse(line, nullptr, false);
+    const json e = ParseLine(line);
     return !e.is_discarded() && e.is_object() && e.contains("event") && e["event"].is_string() &&
            Shallow(e);
 }
 
 bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
                  std::string *why) {
-    const json e = json::parse(line, nullptr, false);
+    const json e = ParseLine(line);
     if (e.is_discarded() || !e.is_object()) {
         *why = "not a JSON object";
         return false;
@@ -219,8 +228,13 @@ bool RowFromLine(const std::string &machine, long long lineNo, const std::string
     r[kDomainName] = MemberField(context, "Domain");
     r[kApplicationId] = MemberField(context, "ApplicationId");
     if (props.contains("Category")) {
-        if (!props["Category"].is_number_integer()) {
-            *why = "Category is not a whole number";
+        // The service writes a 32-bit LONG; the column holds no more.
+        const json &category = props["Category"];
+        if (!category.is_number_integer() ||
+            (category.is_number_unsigned() && category.get<unsigned long long>() > 2147483647u) ||
+            (!category.is_number_unsigned() && (category.get<long long>() < -2147483647LL - 1 ||
+                                                 category.get<long long>() > 2147483647LL))) {
+            *why = "Category is not a whole 32-bit number";
             return false;
         }
         r[kCategory].null = false;
@@ -272,8 +286,8 @@ const char *FirstDifference(const Row &a, const Row &b) {
                        x.time.nanoseconds == y.time.nanoseconds;
                 break;
             case ColumnKind::kJson: {
-                const json jx = json::parse(x.text, nullptr, false);
-                const json jy = json::parse(y.text, nullptr, false);
+                const json jx = ParseLine(x.text);
+                const json jy = ParseLine(y.text);
                 same = !jx.is_discarded() && Shallow(jx) && Shallow(jy) && jx == jy;
                 break;
             }

@@ -63,6 +63,10 @@ using Row = std::array<Field, kColumnCount>;
 // What stands for U+0000 in the decoded columns and line_json: U+2400.
 extern const char kNulShown[];
 
+// A line as JSON, discarded when it is not JSON (a line holding a NUL byte
+// never is, though the parser would stop reading at it).
+nlohmann::json ParseLine(const std::string &line);
+
 // Whether line is a line of a trail: a JSON object with an event class.
 bool IsTrailLine(const std::string &line);
 

@@ -3,7 +3,9 @@
 #include <objbase.h>
 
 #include <cwchar>
+#include <memory>
 #include <new>
+#include <type_traits>
 
 namespace qz45svc {
 
@@ -59,6 +61,12 @@ void ClsidKeyPath(const CLSID &clsid, wchar_t (&path)[64]) {
     swprintf(path, 64, L"Software\\Classes\\CLSID\\%ls", text);
 }
 
+// The one owner of an open registry key.
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
 LONG SetStringValue(HKEY key, const wchar_t *name, const wchar_t *value) {
     DWORD bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), bytes);
@@ -67,23 +75,22 @@ LONG SetStringValue(HKEY key, const wchar_t *name, const wchar_t *value) {
 HRESULT WriteClassKeys(const ServerClass &c, const wchar_t *modulePath) {
     wchar_t path[64];
     ClsidKeyPath(*c.clsid, path);
-    HKEY classKey = nullptr;
+    HKEY opened = nullptr;
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | kOwnView,
-                              nullptr, &classKey, nullptr);
+                              nullptr, &opened, nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    const RegistryKey classKey(opened);
     wchar_t name[128] = {};
     MultiByteToWideChar(CP_ACP, 0, c.name, -1, name, 127);
-    rc = SetStringValue(classKey, nullptr, name);
-    HKEY serverKey = nullptr;
+    rc = SetStringValue(classKey.get(), nullptr, name);
     if (rc == ERROR_SUCCESS)
-        rc = RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, 0, KEY_WRITE | kOwnView,
-                             nullptr, &serverKey, nullptr);
+        rc = RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, 0,
+                             KEY_WRITE | kOwnView, nullptr, &opened, nullptr);
     if (rc == ERROR_SUCCESS) {
-        rc = SetStringValue(serverKey, nullptr, modulePath);
-        if (rc == ERROR_SUCCESS) rc = SetStringValue(serverKey, L"ThreadingModel", L"Both");
-        RegCloseKey(serverKey);
+        const RegistryKey serverKey(opened);
+        rc = SetStringValue(serverKey.get(), nullptr, modulePath);
+        if (rc == ERROR_SUCCESS) rc = SetStringValue(serverKey.get(), L"ThreadingModel", L"Both");
     }
-    RegCloseKey(classKey);
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
@@ -152,11 +159,11 @@ STDAPI DllUnregisterServer() {
     for (std::size_t i = 0; i < count; ++i) {
         wchar_t path[64];
         qz45svc::ClsidKeyPath(*classes[i].clsid, path);
-        HKEY classKey = nullptr;
+        HKEY opened = nullptr;
         const REGSAM access = KEY_WRITE | qz45svc::kOwnView;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &classKey) == ERROR_SUCCESS) {
-            RegDeleteKeyExW(classKey, L"InprocServer32", qz45svc::kOwnView, 0);
-            RegCloseKey(classKey);
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &opened) == ERROR_SUCCESS) {
+            const qz45svc::RegistryKey classKey(opened);
+            RegDeleteKeyExW(classKey.get(), L"InprocServer32", qz45svc::kOwnView, 0);
         }
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path, qz45svc::kOwnView, 0);
     }

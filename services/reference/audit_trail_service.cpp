@@ -251,15 +251,6 @@ std::wstring TrailPath() {
     return path + L"audit-trail.jsonl";
 }
 
-std::string NowIso8601() {
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
-}
-
 #endif
 
 class EventLoggerObject final : public IEventLogger, public Unknown<EventLoggerObject> {
@@ -282,7 +273,7 @@ public:
         HRESULT hr;
         try {
             json line = trail->Snapshot();
-            line["submitted"] = NowIso8601();
+            line["submitted"] = qz45trail::NowUtc();
             hr = qz45trail::AppendChained(TrailPath(), line.dump());
         } catch (...) {
             hr = E_OUTOFMEMORY;

@@ -70,15 +70,6 @@ HRESULT WriteAt(HANDLE file, uint64_t offset, const std::string &data) {
     return WriteAll(file, data);
 }
 
-std::string NowUtc() {
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
-}
-
 // Whether bytes that have no line end, alone in a file, are the beginning of
 // a line of this service (a first line whose writer died), not someone
 // else's file. A crash can also leave the first line's room on disk with
@@ -109,6 +100,15 @@ HRESULT KeepTornTail(const std::wstring &trail, uint64_t offset, const std::stri
 
 std::wstring TornPath(const std::wstring &trail) { return trail + L".torn"; }
 
+std::string NowUtc() {
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
+}
+
 HRESULT AppendChained(const std::wstring &path, const std::string &content) {
     UniqueHandle opened(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -129,7 +129,7 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
     bool complete = false;
     if (size > 0) {
         if (!ReadFirstLine(source, &first, &complete, &error)) return readFailed();
-        if (complete && !IsTrailLine(first)) return kNotATrail;
+        if (complete ? !IsTrailLine(first) : first.size() > kLongestLine) return kNotATrail;
     }
     TrailEnd end;
     switch (FindTrailEnd(source, size, &end, &error)) {

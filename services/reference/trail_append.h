@@ -43,4 +43,7 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content);
 // line's bytes exactly as they were, and a line end.
 std::wstring TornPath(const std::wstring &trail);
 
+// The time now as the trail writes times: "2000-01-01T12:00:00.250Z".
+std::string NowUtc();
+
 }  // namespace qz45trail

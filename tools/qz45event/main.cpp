@@ -4,7 +4,9 @@
 #include <io.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "event/event_types.h"
 #include "qz45alarmevent_api.h"
@@ -24,10 +26,13 @@ int ListTypes() {
 
 int RegisterEventSource(const std::string &dll) {
     const char *key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Zentrova.45";
-    HKEY h = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h,
-                              nullptr);
+    HKEY opened = nullptr;
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &opened, nullptr);
     if (rc == ERROR_SUCCESS) {
+        const std::unique_ptr<std::remove_pointer_t<HKEY>, decltype(&RegCloseKey)> owner(
+            opened, &RegCloseKey);
+        const HKEY h = owner.get();
         DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
         rc = RegSetValueExA(h, "EventMessageFile", 0, REG_EXPAND_SZ,
                             reinterpret_cast<const BYTE *>(dll.c_str()),
@@ -35,7 +40,6 @@ int RegisterEventSource(const std::string &dll) {
         if (rc == ERROR_SUCCESS)
             rc = RegSetValueExA(h, "TypesSupported", 0, REG_DWORD,
                                 reinterpret_cast<const BYTE *>(&types), sizeof types);
-        RegCloseKey(h);
     }
     if (rc != ERROR_SUCCESS) {
         std::fprintf(stderr, "qz45event: cannot register the event source (error %ld)\n", rc);

@@ -58,7 +58,7 @@ void PrintTableHeader() {
 }
 
 void PrintTableRow(long long n, const std::string &line) {
-    const json e = json::parse(line, nullptr, false);
+    const json e = ParseLine(line);
     if (e.is_discarded() || !e.is_object()) {
         std::printf("%-3lld (not a JSON line)\n", n);
         return;

@@ -1,0 +1,549 @@
+// The audit trail's line format: the hash, the chain, the lines of a file a
+// writer may be appending to, and a line as a row of the plant database.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sha256.h"
+#include "trail_chain.h"
+#include "trail_file.h"
+#include "trail_lines.h"
+#include "trail_row.h"
+
+using namespace qz45trail;
+using Kind = ChainVerdict::Kind;
+using Result = TrailReader::Result;
+
+namespace {
+
+// Bytes in memory, read by position; every read fails while `fail` is set.
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(std::string b) : bytes(std::move(b)) {}
+    bool ReadAt(uint64_t offset, char *buffer, std::size_t n, std::size_t *got,
+                std::string *error) override {
+        *got = 0;
+        if (fail) {
+            *error = "read failed";
+            return false;
+        }
+        if (offset < bytes.size()) {
+            *got = std::min<std::size_t>(n, bytes.size() - offset);
+            std::memcpy(buffer, bytes.data() + offset, *got);
+        }
+        return true;
+    }
+    bool Size(uint64_t *size, std::string *) override {
+        *size = bytes.size();
+        return true;
+    }
+    std::string bytes;
+    bool fail = false;
+};
+
+std::string Content(const char *event, int n) {
+    return "{\"event\":\"" + std::string(event) + "\",\"n\":" + std::to_string(n) + "}";
+}
+
+std::string Chained(const std::string &prev, const std::string &content) {
+    std::string line;
+    EXPECT_TRUE(ChainLine(prev, content, &line)) << content;
+    return line;
+}
+
+std::string HashOf(const std::string &line) {
+    ChainedLine parts;
+    EXPECT_TRUE(SplitChainedLine(line, &parts)) << line;
+    return parts.hash;
+}
+
+// Lines 1..n of a trail, chained from its start.
+std::vector<std::string> Trail(int n) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= n; ++i)
+        lines.push_back(Chained(lines.empty() ? kChainStart : HashOf(lines.back()), Content("E", i)));
+    return lines;
+}
+
+}  // namespace
+
+TEST(TrailSha256, KnownDigests) {
+    const struct {
+        std::string data;
+        const char *hex;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqr"
+         "lmnopqrsmnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        // Where the length and its padding need a second block.
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {std::string(65, 'a'), "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
+        {std::string("\x00\xff\x80", 3), "f742b965f156c10374bc23aea96e3a8aff8facd6fc079defeaa30219ad86f211"},
+    };
+    for (const auto &c : cases) {
+        std::string hex;
+        EXPECT_TRUE(Sha256Hex(c.data, &hex));
+        EXPECT_EQ(hex, c.hex) << c.data.size() << " bytes";
+    }
+}
+
+// Every way a trail's lines can be edited after they were written, and what
+// the chain says about it. Lines are numbered 10, 20, ... so that numbers and
+// positions cannot be confused.
+TEST(TrailChain, VerdictOnEditedTrails) {
+    using Lines = std::vector<std::string>;
+    const auto plain = [](int n) { return Content("P", n); };
+    const struct {
+        const char *name;
+        std::function<void(Lines &)> edit;
+        Kind kind;
+        long long line, other;
+        std::size_t unchainedPrefix;
+        long long firstChained;
+        const char *describe;  // nullptr: not checked
+    } cases[] = {
+        {"intact", [](Lines &) {}, Kind::kIntact, 0, 0, 0, 10, "5 lines, chain intact"},
+        // The chain cannot show lines cut off its end.
+        {"last removed", [](Lines &t) { t.pop_back(); }, Kind::kIntact, 0, 0, 0, 10, nullptr},
+        {"changed",
+         [](Lines &t) { t[2].replace(t[2].find("\"n\":3"), 5, "\"n\":7"); },
+         Kind::kChanged, 30, 0, 0, 10, "line 30 was changed: its content does not match its hash"},
+        {"changed and hashed again",
+         [](Lines &t) {
+             ChainedLine p;
+             SplitChainedLine(t[2], &p);
+             ChainLine(p.prev, Content("E", 7), &t[2]);
+         },
+         Kind::kRemovedBefore, 40, 0, 0, 10,
+         "line 40 follows a line that is no longer in the trail: removed before it"},
+        {"middle removed", [](Lines &t) { t.erase(t.begin() + 2); }, Kind::kRemovedBefore, 30, 0,
+         0, 10, nullptr},
+        {"head removed", [](Lines &t) { t.erase(t.begin()); }, Kind::kHeadRemoved, 10, 0, 0, 10,
+         "line 10 does not start the chain: lines before it were removed"},
+        {"swapped", [](Lines &t) { std::swap(t[1], t[2]); }, Kind::kReordered, 20, 30, 0, 10,
+         "line 20 belongs after line 30: lines were reordered"},
+        {"duplicated", [](Lines &t) { t.insert(t.begin() + 2, t[1]); }, Kind::kRepeats, 30, 20, 0,
+         10, "line 30 repeats line 20: inserted"},
+        {"chain members stripped",
+         [](Lines &t) {
+             ChainedLine p;
+             SplitChainedLine(t[2], &p);
+             t[2] = p.content;
+         },
+         Kind::kUnchained, 30, 0, 0, 10,
+         "line 30 has no chain members: inserted or edited after the chain began"},
+        {"unchained lines before the chain",
+         [&](Lines &t) { t.insert(t.begin(), {plain(1), plain(2)}); }, Kind::kIntact, 0, 0, 2, 30,
+         "7 lines, chain intact"},
+        {"no chained line", [&](Lines &t) { t.assign({plain(1), plain(2)}); }, Kind::kIntact, 0, 0,
+         2, 0, nullptr},
+        {"own chain inserted",
+         [&](Lines &t) { t.insert(t.begin() + 2, Chained(kChainStart, plain(9))); },
+         Kind::kOwnChain, 30, 0, 0, 10, "line 30 starts a chain of its own: inserted"},
+        {"lines inserted between",
+         [&](Lines &t) {
+             const std::string x = Chained(HashOf(t[1]), plain(8));
+             t.insert(t.begin() + 2, {x, Chained(HashOf(x), plain(9))});
+         },
+         Kind::kInsertedBetween, 50, 20, 0, 10,
+         "line 50 belongs right after line 20: the line(s) between were inserted"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines lines = Trail(5);
+        c.edit(lines);
+        ChainCheck check;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            check.Add(10 * static_cast<long long>(i + 1), lines[i]);
+        const ChainVerdict v = check.Finish();
+        EXPECT_EQ(v.kind, c.kind);
+        EXPECT_EQ(v.line, c.line);
+        EXPECT_EQ(v.other, c.other);
+        EXPECT_EQ(v.lines, lines.size());
+        EXPECT_EQ(v.unchainedPrefix, c.unchainedPrefix);
+        EXPECT_EQ(v.firstChained, c.firstChained);
+        if (c.describe) EXPECT_EQ(v.Describe(), c.describe);
+    }
+}
+
+TEST(TrailChain, LineMembers) {
+    const std::string zeros = kChainStart, a(64, 'a');
+    const auto line = [](const std::string &content, const std::string &prev,
+                         const std::string &hash, const char *end = "\"}") {
+        return content + ",\"prev\":\"" + prev + "\",\"hash\":\"" + hash + end;
+    };
+    ChainedLine parts;
+    ASSERT_TRUE(SplitChainedLine(line("{\"event\":\"E\"", zeros, a), &parts));
+    EXPECT_EQ(parts.content, "{\"event\":\"E\"}");
+    EXPECT_EQ(parts.prev, zeros);
+    EXPECT_EQ(parts.hash, a);
+
+    const std::string notChained[] = {
+        line("{\"event\":\"E\"", zeros, std::string(63, 'a') + "F"),
+        line("{\"event\":\"E\"", std::string(64, 'A'), a),
+        line("{\"event\":\"E\"", zeros, std::string(63, 'a')),
+        line("{\"event\":\"E\"", zeros, a + "0"),
+        line("{\"event\":\"E\"", zeros, std::string(63, 'a') + "g"),
+        line("{\"event\":\"E\"", zeros, a, "\""),
+        line("{\"event\":\"E\"", zeros, a, "\"} "),
+        line("[\"event\"", zeros, a),
+        line("{", zeros, a),
+        "{\"event\":\"E\",\"hash\":\"" + a + "\",\"prev\":\"" + zeros + "\"}",
+        "{\"event\":\"E\",\"prev\": \"" + zeros + "\",\"hash\":\"" + a + "\"}",
+        "",
+    };
+    for (const std::string &l : notChained) EXPECT_FALSE(SplitChainedLine(l, &parts)) << l;
+
+    const std::vector<std::string> t = Trail(2);
+    std::string edited = t[1];
+    edited.replace(edited.find("\"n\":2"), 5, "\"n\":3");
+    const struct {
+        std::string line, prev;
+        bool chains;
+    } after[] = {
+        {t[0], zeros, true},   {t[1], HashOf(t[0]), true}, {t[1], zeros, false},
+        {t[1], HashOf(t[1]), false}, {edited, HashOf(t[0]), false},
+        {Content("E", 2), HashOf(t[0]), false},
+    };
+    for (const auto &c : after) EXPECT_EQ(ChainsAfter(c.line, c.prev), c.chains) << c.line;
+
+    // Only an object with members can carry the chain, after a 64-digit prev.
+    std::string out;
+    for (const auto &[prev, content] : std::vector<std::pair<std::string, std::string>>{
+             {zeros, "{}"}, {zeros, "[1]"}, {zeros, "{\"a\":1"}, {zeros, ""},
+             {std::string(63, '0'), "{\"a\":1}"}, {std::string(64, 'A'), "{\"a\":1}"}})
+        EXPECT_FALSE(ChainLine(prev, content, &out)) << prev << " " << content;
+}
+
+// The end of a trail as a writer finds it, and its first line as a reader does.
+TEST(TrailLines, EndAndFirstLine) {
+    const std::string longest(kLongestLine, 'x'), tooLong(kLongestLine + 1, 'x');
+    const std::string spanning(70000, 'y');  // more than one read
+    const struct {
+        const char *name;
+        std::string bytes;
+        EndResult result;
+        uint64_t lineEnd;
+        bool hasLast;
+        std::string last, tail;
+        std::string first;
+        bool complete;
+        bool fail = false;
+        uint64_t sizeBeyond = 0;  // the size claimed past the bytes
+    } cases[] = {
+        {"empty", "", EndResult::kOk, 0, false, "", "", "", false},
+        {"one line", "a\n", EndResult::kOk, 2, true, "a", "", "a", true},
+        {"torn tail", "a\nbc\n{\"ev", EndResult::kOk, 5, true, "bc", "{\"ev", "a", true},
+        {"CR LF", "a\r\nb\r\n", EndResult::kOk, 6, true, "b", "", "a", true},
+        {"CR in the tail stays", "a\r\nb\r\nc\r", EndResult::kOk, 6, true, "b", "c\r", "a", true},
+        {"empty last line", "a\n\n", EndResult::kOk, 3, true, "", "", "a", true},
+        {"only a fragment", "frag", EndResult::kOk, 0, false, "", "frag", "frag", false},
+        {"line over reads", "a\n" + spanning + "\nt", EndResult::kOk, 70003, true, spanning, "t",
+         "a", true},
+        {"first line over reads", spanning + "\r\n", EndResult::kOk, 70002, true, spanning, "",
+         spanning, true},
+        {"longest line", "a\n" + longest + "\n", EndResult::kOk, kLongestLine + 3, true, longest,
+         "", "a", true},
+        {"last line too long", "a\n" + tooLong + "\nt", EndResult::kOk, kLongestLine + 4, false,
+         "", "t", "a", true},
+        {"only line too long", tooLong + "\n", EndResult::kOk, kLongestLine + 2, false, "", "", "",
+         false},
+        {"longest tail", "a\n" + longest, EndResult::kOk, 2, true, "a", longest, "a", true},
+        {"tail too long", "a\n" + tooLong, EndResult::kTailTooLong, 0, false, "", "", "a", true},
+        {"read fails", "a\n", EndResult::kError, 0, false, "", "", "", false, true},
+        {"shorter than its size", "a\nb\n", EndResult::kError, 0, false, "", "", "a", true, false,
+         10},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        MemorySource source(c.bytes);
+        source.fail = c.fail;
+        TrailEnd end;
+        std::string error;
+        EXPECT_EQ(FindTrailEnd(source, c.bytes.size() + c.sizeBeyond, &end, &error), c.result);
+        if (c.result == EndResult::kError) EXPECT_FALSE(error.empty());
+        if (c.result == EndResult::kOk) {
+            EXPECT_EQ(end.lineEnd, c.lineEnd);
+            EXPECT_EQ(end.hasLast, c.hasLast);
+            EXPECT_TRUE(end.last == c.last) << end.last.size() << " bytes";
+            EXPECT_TRUE(end.tail == c.tail) << end.tail.size() << " bytes";
+        }
+
+        std::string first;
+        bool complete = true;
+        error.clear();
+        EXPECT_EQ(ReadFirstLine(source, &first, &complete, &error), !c.fail);
+        if (c.fail) EXPECT_FALSE(error.empty());
+        // What a first line too long to be a line reads as is left open.
+        if (c.complete || c.bytes.size() <= kLongestLine) {
+            EXPECT_EQ(complete, c.complete);
+            EXPECT_TRUE(first == c.first) << first.size() << " bytes";
+        }
+    }
+}
+
+TEST(TrailLines, ReaderResumesAfterAFailedRead) {
+    MemorySource source("a\n");
+    TrailReader reader(source);
+    std::string line;
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    source.bytes += "c";
+    source.fail = true;
+    EXPECT_EQ(reader.Next(&line), Result::kError);
+    EXPECT_EQ(reader.Error(), "read failed");
+    source.fail = false;
+    source.bytes += "d\n";
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "cd");
+    EXPECT_EQ(reader.Offset(), 5u);
+}
+
+// A trail file on disk that the test writes to while a reader reads it.
+class TrailFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string dir = ::testing::TempDir() + "trail_test_XXXXXX";
+        ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+        dir_ = dir;
+        path_ = dir_ + "/trail.jsonl";
+    }
+    void TearDown() override {
+        unlink(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    void Write(const std::string &bytes, const char *mode = "ab") {
+        FILE *f = std::fopen(path_.c_str(), mode);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        std::fclose(f);
+    }
+    std::unique_ptr<TrailFile> Open() {
+        TrailFile::OpenResult result;
+        std::string error;
+        auto file = TrailFile::Open(path_, &result, &error);
+        EXPECT_EQ(result, TrailFile::OpenResult::kOpened) << error;
+        return file;
+    }
+    std::string dir_, path_;
+};
+
+TEST_F(TrailFileTest, LinesOnlyWithTheirLineEnd) {
+    Write("a\nb\r\n{\"part", "wb");
+    auto file = Open();
+    ASSERT_NE(file, nullptr);
+    TrailReader reader(*file);
+    std::string line;
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "a");
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "b");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(reader.Next(&line), Result::kEnd);
+        EXPECT_EQ(reader.Unfinished(), 6u);
+        EXPECT_EQ(reader.Offset(), 5u);
+    }
+    Write("ial\":1}\r\n");
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "{\"partial\":1}");
+    EXPECT_EQ(reader.Next(&line), Result::kEnd);
+    EXPECT_EQ(reader.Unfinished(), 0u);
+    EXPECT_EQ(reader.Offset(), 20u);
+
+    reader.Seek(2);
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "b");
+    TrailReader fromThird(*file, 5);
+    ASSERT_EQ(fromThird.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "{\"partial\":1}");
+}
+
+// A writer that died mid-line leaves a fragment; the next one cuts it off and
+// writes its own line in its place. The reader, having seen the fragment,
+// must yield the new line alone, not the fragment joined to the new bytes.
+TEST_F(TrailFileTest, UnfinishedLineIsReadAgainWhole) {
+    Write("L1\nL2\n", "wb");
+    auto file = Open();
+    ASSERT_NE(file, nullptr);
+    TrailReader reader(*file);
+    std::string line;
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    for (const std::string &replacement :
+         {Content("Replacement", 1) + std::string(100, ' '), std::string("{\"n\":2}")}) {
+        const uint64_t lineEnd = reader.Offset();
+        Write(std::string("{\"event\":\"Torn\",\"properties\":{\"Message\":\"").substr(0, 40));
+        ASSERT_EQ(reader.Next(&line), Result::kEnd);
+        EXPECT_EQ(reader.Unfinished(), 40u);
+        ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(lineEnd)), 0);
+        Write(replacement + "\n");
+        ASSERT_EQ(reader.Next(&line), Result::kLine);
+        EXPECT_EQ(line, replacement);
+        EXPECT_EQ(reader.Next(&line), Result::kEnd);
+        EXPECT_EQ(reader.Unfinished(), 0u);
+    }
+    // Cut and rewritten while the reader is still yielding the lines that came
+    // with the fragment in one read, before it reached the end.
+    const uint64_t start = reader.Offset();
+    const std::string fragment = std::string("{\"event\":\"Torn\",\"properties\":{").substr(0, 30);
+    Write("L3\n" + fragment);
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, "L3");
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(start + 3)), 0);
+    const std::string written = Content("Written in its place", 2);
+    Write(written + "\n");
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_EQ(line, written);
+}
+
+TEST_F(TrailFileTest, LongLines) {
+    const std::string overChunk(100000, 'x');
+    Write(overChunk + "\r\n" + std::string(kLongestLine + 1, 'y') + "\n", "wb");
+    auto file = Open();
+    ASSERT_NE(file, nullptr);
+    TrailReader reader(*file);
+    std::string line;
+    ASSERT_EQ(reader.Next(&line), Result::kLine);
+    EXPECT_TRUE(line == overChunk) << line.size() << " bytes";
+    EXPECT_EQ(reader.Next(&line), Result::kTooLong);
+    EXPECT_EQ(reader.Next(&line), Result::kTooLong);
+    EXPECT_EQ(reader.Offset(), overChunk.size() + 2);
+}
+
+TEST(TrailRow, RowOfALine) {
+    const std::string line = Chained(
+        kChainStart,
+        "{\"context\":{\"AppName\":\"Oskel\",\"User\":\"alice\"},\"event\":\"ChangeValue\","
+        "\"properties\":{\"Category\":3,\"Descriptor\":\"Pump 1\",\"EventTime\":{\"date\":36526.5,"
+        "\"utc\":\"2000-01-01T12:00:00.250Z\"},\"NewValue\":{\"type\":\"VT_R8\",\"value\":2.5},"
+        "\"OldValue\":{\"type\":\"VT_DATE\",\"utc\":\"2000-01-01T00:00:00Z\",\"value\":36526.0}},"
+        "\"submitted\":\"2024-05-06T07:08:09.123Z\"}");
+    ASSERT_TRUE(IsTrailLine(line));
+    Row row;
+    std::string why;
+    ASSERT_TRUE(RowFromLine("PLANT-7", 42, line, &row, &why)) << why;
+    EXPECT_EQ(row[kLineNo].number, 42);
+    EXPECT_EQ(UtcText(row[kSubmitted].time), "2024-05-06T07:08:09.123Z");
+    EXPECT_EQ(row[kUserName].text, "alice");
+    EXPECT_TRUE(row[kDomainName].null);
+    EXPECT_EQ(row[kCategory].number, 3);
+    EXPECT_EQ(row[kEventTime].time.nanoseconds, 250000000);
+    EXPECT_EQ(row[kOldValue].text, "2000-01-01T00:00:00Z");
+    EXPECT_EQ(row[kNewValue].text, "2.5");
+    EXPECT_EQ(row[kPrevHash].text, kChainStart);
+    EXPECT_EQ(row[kLineHash].text, HashOf(line));
+    std::string sha;
+    ASSERT_TRUE(Sha256Hex(line, &sha));
+    EXPECT_EQ(row[kLineSha256].text, sha);
+    EXPECT_EQ(row[kLineText].text, line);
+    EXPECT_EQ(row[kLineJson].text, line);
+    EXPECT_EQ(row[kReplaced].number, 0);
+}
+
+// U+0000 anywhere in a line, member names included: line_text keeps the
+// escape, every other column shows U+2400 and the row is marked.
+TEST(TrailRow, NulIsShownAndMarked) {
+    const std::string line =
+        "{\"event\":\"E\\u0000\",\"k\\u0000\":1,\"properties\":{\"Message\":\"a\\u0000b\"}}";
+    Row row;
+    std::string why;
+    ASSERT_TRUE(RowFromLine("m", 1, line, &row, &why)) << why;
+    EXPECT_EQ(row[kReplaced].number, 1);
+    EXPECT_EQ(row[kLineText].text, line);
+    EXPECT_EQ(row[kMessage].text, "a\xE2\x90\x80" "b");
+    EXPECT_EQ(row[kEventClass].text, "E\xE2\x90\x80");
+    for (int i = 0; i < kColumnCount; ++i)
+        EXPECT_EQ(row[i].text.find('\0'), std::string::npos) << kColumns[i].name;
+    const nlohmann::json j = nlohmann::json::parse(row[kLineJson].text, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << row[kLineJson].text;
+    EXPECT_EQ(j["properties"]["Message"], "a\xE2\x90\x80" "b");
+    EXPECT_TRUE(j.contains("k\xE2\x90\x80"));
+    EXPECT_EQ(row[kLineJson].text.find("\\u0000"), std::string::npos);
+}
+
+TEST(TrailRow, LinesThatMakeNoRow) {
+    const std::string deep = "{\"event\":\"E\",\"a\":" + std::string(100000, '[') +
+                             std::string(100000, ']') + "}";
+    const struct {
+        std::string line;
+        bool trailLine;
+        const char *why;
+    } cases[] = {
+        {"not json", false, "not a JSON object"},
+        {"[{\"event\":\"E\"}]", false, "not a JSON object"},
+        {"{\"event\":\"E\"", false, "not a JSON object"},
+        {std::string("{\"event\":\"E\"}\0\0", 15), false, "not a JSON object"},
+        {"{\"x\":1}", false, "no event class"},
+        {"{\"event\":5}", false, "no event class"},
+        {deep, false, "nested deeper"},
+        {"{\"event\":\"E\",\"submitted\":\"yesterday\"}", true, "submitted \"yesterday\""},
+        {"{\"event\":\"E\",\"properties\":{\"EventTime\":{\"utc\":\"2001-02-29T00:00:00Z\"}}}",
+         true, "EventTime"},
+        {"{\"event\":\"E\",\"properties\":{\"Category\":\"3\"}}", true, "Category"},
+        {"{\"event\":\"E\",\"properties\":{\"Category\":18446744073709551615}}", true, "Category"},
+        {"{\"event\":\"E\",\"properties\":{\"Category\":-2147483649}}", true, "Category"},
+        {"{\"event\":\"E\",\"properties\":[]}", true, "\"properties\" is not an object"},
+    };
+    for (const auto &c : cases) {
+        const std::string shown = c.line.substr(0, 80);
+        EXPECT_EQ(IsTrailLine(c.line), c.trailLine) << shown;
+        Row row;
+        std::string why;
+        EXPECT_FALSE(RowFromLine("m", 1, c.line, &row, &why)) << shown;
+        EXPECT_NE(why.find(c.why), std::string::npos) << shown << ": " << why;
+    }
+}
+
+TEST(TrailRow, FirstDifference) {
+    Row base;
+    std::string why;
+    ASSERT_TRUE(RowFromLine("m", 1,
+                            "{\"event\":\"E\",\"properties\":{\"Descriptor\":\"d\",\"EventTime\":"
+                            "{\"utc\":\"2000-01-01T00:00:00.5Z\"}},\"x\":[1,2]}",
+                            &base, &why))
+        << why;
+    const struct {
+        std::function<void(Row &)> edit;
+        const char *column;  // nullptr: the rows agree
+    } cases[] = {
+        {[](Row &) {}, nullptr},
+        {[](Row &r) { r[kLineJson].text = "{ \"x\" : [1, 2], \"properties\":{\"EventTime\":{\"utc\":"
+                                          "\"2000-01-01T00:00:00.5Z\"},\"Descriptor\":\"d\"},"
+                                          "\"event\":\"E\"}"; },
+         nullptr},
+        {[](Row &r) { r[kLineJson].text = "{\"event\":\"E\"}"; }, "line_json"},
+        {[](Row &r) { r[kLineJson].text = "{\"event\":"; }, "line_json"},
+        {[](Row &r) { r[kDescriptor].text = "D"; }, "descriptor"},
+        {[](Row &r) { r[kMessage] = r[kDescriptor]; }, "message"},
+        {[](Row &r) { r[kEventTime].time.nanoseconds += 1; }, "event_time"},
+        {[](Row &r) {
+             r[kMachine].text = "n";
+             r[kReplaced].number = 1;
+         },
+         "machine"},
+    };
+    for (const auto &c : cases) {
+        Row edited = base;
+        c.edit(edited);
+        EXPECT_STREQ(FirstDifference(base, edited), c.column);
+        EXPECT_STREQ(FirstDifference(edited, base), c.column);
+    }
+}
