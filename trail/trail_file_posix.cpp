@@ -10,11 +10,15 @@
 
 namespace qz45trail {
 
+// The one owner of the descriptor.
 struct TrailFile::Impl {
-    int fd = -1;
+    Impl() = default;
+    Impl(const Impl &) = delete;
+    Impl &operator=(const Impl &) = delete;
     ~Impl() {
         if (fd >= 0) close(fd);
     }
+    int fd = -1;
 };
 
 namespace {
