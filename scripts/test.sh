@@ -44,7 +44,7 @@ else
 fi
 if [ -n "$not_run" ]; then
     echo "The ODBC tests (qz45trail shipping to PostgreSQL) ran for $odbc_ran only; not for i686" \
-         "(win32), whose programs this machine cannot run."
+         "(win32): $QZ45_I686_WHY."
 else
     echo "The ODBC tests (qz45trail shipping to PostgreSQL) ran for $odbc_ran."
 fi
