@@ -15,10 +15,11 @@
 # The roles, each with a password of its own: qz45_admin owns the database
 # (and the tables it makes), qz45_shipper may only SELECT and INSERT once the
 # tables are made with their grants (qz45trail schema), qz45_auditor may only
-# SELECT, and qz45_super is a superuser, for the tests that play one.
+# SELECT, qz45_reviewer may SELECT and record reviews, and qz45_super is a
+# superuser, for the tests that play one.
 #
 # DIR/env, for sh's ".": QZ45_ODBC (the shipper's DSN-less connection string),
-# QZ45_ODBC_AUDITOR (the auditor's), ODBCSYSINI and ODBCINI (the private
+# QZ45_ODBC_AUDITOR and QZ45_ODBC_REVIEWER (the others'), ODBCSYSINI and ODBCINI (the private
 # unixODBC configuration, read inside the Wine process too), PGHOST, PGPORT,
 # PGDATABASE, PGUSER, PGPASSWORD for psql as the admin, and QZ45_SHIPPER_PW,
 # QZ45_AUDITOR_PW, QZ45_SUPER_PW.
@@ -95,14 +96,15 @@ init)
     start
 
     pw() { od -An -N12 -tx1 /dev/urandom | tr -d ' \n'; }
-    admin_pw=$(pw) shipper_pw=$(pw) auditor_pw=$(pw) super_pw=$(pw)
+    admin_pw=$(pw) shipper_pw=$(pw) auditor_pw=$(pw) reviewer_pw=$(pw) super_pw=$(pw)
     database=qz45_audit
     as_server "$bindir/psql" -X -q -h "$dir" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 \
         -v admin_pw="$admin_pw" -v shipper_pw="$shipper_pw" -v auditor_pw="$auditor_pw" \
-        -v super_pw="$super_pw" -v database="$database" <<'SQL'
+        -v reviewer_pw="$reviewer_pw" -v super_pw="$super_pw" -v database="$database" <<'SQL'
 CREATE ROLE qz45_admin LOGIN PASSWORD :'admin_pw';
 CREATE ROLE qz45_shipper LOGIN PASSWORD :'shipper_pw';
 CREATE ROLE qz45_auditor LOGIN PASSWORD :'auditor_pw';
+CREATE ROLE qz45_reviewer LOGIN PASSWORD :'reviewer_pw';
 CREATE ROLE qz45_super LOGIN SUPERUSER PASSWORD :'super_pw';
 CREATE DATABASE :"database" OWNER qz45_admin ENCODING 'UTF8' TEMPLATE template0;
 SQL
@@ -114,11 +116,12 @@ SQL
     cat >"$dir/env" <<EOF
 QZ45_ODBC='$conn;Uid=qz45_shipper;Pwd=$shipper_pw;'
 QZ45_ODBC_AUDITOR='$conn;Uid=qz45_auditor;Pwd=$auditor_pw;'
+QZ45_ODBC_REVIEWER='$conn;Uid=qz45_reviewer;Pwd=$reviewer_pw;'
 QZ45_SHIPPER_PW=$shipper_pw QZ45_AUDITOR_PW=$auditor_pw QZ45_SUPER_PW=$super_pw
 ODBCSYSINI='$dir/odbc'
 ODBCINI='$dir/odbc/odbc.ini'
 PGHOST=127.0.0.1 PGPORT=$port PGDATABASE=$database PGUSER=qz45_admin PGPASSWORD=$admin_pw
-export QZ45_ODBC QZ45_ODBC_AUDITOR QZ45_SHIPPER_PW QZ45_AUDITOR_PW QZ45_SUPER_PW ODBCSYSINI ODBCINI
+export QZ45_ODBC QZ45_ODBC_AUDITOR QZ45_ODBC_REVIEWER QZ45_SHIPPER_PW QZ45_AUDITOR_PW QZ45_SUPER_PW ODBCSYSINI ODBCINI
 export PGHOST PGPORT PGDATABASE PGUSER PGPASSWORD
 EOF
     echo "postgres.sh: PostgreSQL $("$bindir/postgres" -V | awk '{print $3}') on 127.0.0.1:$port" \

@@ -19,13 +19,16 @@ fi
 for p in g++-mingw-w64-i686-win32 mingw-w64-i686-dev g++-mingw-w64-x86-64-win32 \
          mingw-w64-x86-64-dev wine wine32:i386 wine64 cmake ninja-build googletest g++ clang \
          lld llvm-14 libclang-rt-14-dev libcli11-dev nlohmann-json3-dev \
-         postgresql postgresql-client unixodbc odbc-postgresql; do
+         postgresql postgresql-client unixodbc odbc-postgresql libboost-dev \
+         chromium chromium-driver python3-selenium curl; do
     have_pkg "$p" || need+=("$p")
 done
 
 # PostgreSQL, unixODBC and its PostgreSQL driver for the tests of qz45trail's
 # shipping, which start a private server of their own (scripts/postgres.sh):
-# no cluster of the system's is made when the server is installed.
+# no cluster of the system's is made when the server is installed. Boost
+# (header-only Beast and Asio) for qz45trail's review page; Chromium, its
+# WebDriver and Selenium for the page's tests in a real browser.
 if ! have_pkg postgresql-common; then
     mkdir -p /etc/postgresql-common
     grep -qs '^create_main_cluster' /etc/postgresql-common/createcluster.conf ||

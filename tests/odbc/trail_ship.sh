@@ -92,7 +92,8 @@ rm -f odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out
 # The plant set-up, once: the owner makes the tables from qz45trail's own
 # statements, with the shipper's and the auditor's grants.
 if [ "$(q "SELECT to_regclass('audit_trail') IS NOT NULL")" != t ]; then
-    "$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor | tr -d '\r' |
+    "$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
+        tr -d '\r' |
         psql -X -q -v ON_ERROR_STOP=1 -f - || { echo "the schema did not apply"; exit 1; }
 fi
 

@@ -60,6 +60,8 @@ std::string Identifier(const std::string &name) {
     return quoted + "\"";
 }
 
+}  // namespace
+
 SQL_TIMESTAMP_STRUCT Timestamp(const UtcTime &t) {
     SQL_TIMESTAMP_STRUCT s{};
     s.year = static_cast<SQLSMALLINT>(t.year);
@@ -83,6 +85,8 @@ UtcTime FromTimestamp(const SQL_TIMESTAMP_STRUCT &s) {
     t.nanoseconds = static_cast<long>(s.fraction);
     return t;
 }
+
+namespace {
 
 void ReadRow(OdbcStatement *select, Row *row) {
     for (int i = 0; i < kColumnCount; ++i) {
@@ -278,8 +282,7 @@ Database::Database(const std::string &connectionString)
     postgres = connection.DbmsName().find("PostgreSQL") != std::string::npos;
 }
 
-std::vector<std::string> SchemaStatements(bool postgres, const std::string &shipper,
-                                          const std::string &auditor) {
+std::vector<std::string> SchemaStatements(bool postgres, const Roles &roles) {
     std::vector<std::string> s;
     std::string create = std::string("CREATE TABLE ") + kTable + " (";
     for (const Column &c : kColumns)
@@ -298,10 +301,21 @@ std::vector<std::string> SchemaStatements(bool postgres, const std::string &ship
                 (postgres ? "(now() AT TIME ZONE 'UTC')" : "CURRENT_TIMESTAMP") +
                 ", PRIMARY KEY (machine, last_line))");
     if (postgres) {
+        s.push_back("CREATE TABLE audit_reviews (review_id BIGINT GENERATED ALWAYS AS IDENTITY "
+                    "PRIMARY KEY, reviewed_at timestamp(3) NOT NULL, db_user text NOT NULL, "
+                    "windows_user text NOT NULL, period_from timestamp(3), period_until "
+                    "timestamp(3), machines text NOT NULL, remark text NOT NULL, positions "
+                    "jsonb NOT NULL)");
         s.push_back("CREATE OR REPLACE FUNCTION audit_trail_keep() RETURNS trigger LANGUAGE plpgsql "
                     "AS $$ BEGIN RAISE EXCEPTION '% on % refused: the audit trail keeps every row "
                     "it got', TG_OP, TG_TABLE_NAME USING ERRCODE = 'insufficient_privilege'; END $$");
-        for (const char *table : {kTable, kShipments}) {
+        // Who reviewed, and when, is the server's word, not the client's.
+        s.push_back("CREATE OR REPLACE FUNCTION audit_reviews_stamp() RETURNS trigger LANGUAGE "
+                    "plpgsql AS $$ BEGIN NEW.db_user := session_user; NEW.reviewed_at := "
+                    "now() AT TIME ZONE 'UTC'; RETURN NEW; END $$");
+        s.push_back("CREATE TRIGGER audit_reviews_stamp BEFORE INSERT ON audit_reviews FOR EACH ROW "
+                    "EXECUTE FUNCTION audit_reviews_stamp()");
+        for (const char *table : {kTable, kShipments, "audit_reviews"}) {
             const std::string t = table;
             s.push_back("CREATE TRIGGER " + t + "_keep_rows BEFORE UPDATE OR DELETE ON " + t +
                         " FOR EACH ROW EXECUTE FUNCTION audit_trail_keep()");
@@ -310,9 +324,18 @@ std::vector<std::string> SchemaStatements(bool postgres, const std::string &ship
         }
     }
     const std::string both = std::string(kTable) + ", " + kShipments;
-    if (!shipper.empty() || !auditor.empty()) s.push_back("REVOKE ALL ON " + both + " FROM PUBLIC");
-    if (!shipper.empty()) s.push_back("GRANT SELECT, INSERT ON " + both + " TO " + Identifier(shipper));
-    if (!auditor.empty()) s.push_back("GRANT SELECT ON " + both + " TO " + Identifier(auditor));
+    const std::string all = both + (postgres ? ", audit_reviews" : "");
+    if (!roles.shipper.empty() || !roles.auditor.empty() || !roles.reviewer.empty())
+        s.push_back("REVOKE ALL ON " + all + " FROM PUBLIC");
+    if (!roles.shipper.empty())
+        s.push_back("GRANT SELECT, INSERT ON " + both + " TO " + Identifier(roles.shipper));
+    if (!roles.auditor.empty())
+        s.push_back("GRANT SELECT ON " + all + " TO " + Identifier(roles.auditor));
+    if (!roles.reviewer.empty()) {
+        s.push_back("GRANT SELECT ON " + all + " TO " + Identifier(roles.reviewer));
+        if (postgres)
+            s.push_back("GRANT INSERT ON audit_reviews TO " + Identifier(roles.reviewer));
+    }
     return s;
 }
 
@@ -320,7 +343,7 @@ void EnsureTables(const Database &db) {
     if (TableExists(db, kTable)) return;
     try {
         OdbcStatement statement(db.connection);
-        for (const std::string &sql : SchemaStatements(db.postgres, "", ""))
+        for (const std::string &sql : SchemaStatements(db.postgres, Roles{}))
             statement.ExecDirect(sql);
         db.connection.Commit();
     } catch (const OdbcError &) {

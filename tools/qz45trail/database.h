@@ -24,15 +24,25 @@ struct Database {
     bool postgres;
 };
 
+// A UTC time as ODBC passes it, and back.
+SQL_TIMESTAMP_STRUCT Timestamp(const UtcTime &t);
+UtcTime FromTimestamp(const SQL_TIMESTAMP_STRUCT &s);
+
 // The connection string as Database connects with it.
 std::string WithoutLineEndConversion(const std::string &connectionString);
 
+// The roles of the plant set-up; "" for a role that is not granted anything.
+struct Roles {
+    std::string shipper;   // SELECT and INSERT on the trail and its shipment log
+    std::string auditor;   // SELECT on everything
+    std::string reviewer;  // SELECT on everything, INSERT on the reviews
+};
+
 // The statements that make the tables, their indexes and (PostgreSQL) the
-// triggers that refuse UPDATE, DELETE and TRUNCATE; with role names, the
-// grants of the plant set-up: the shipper may SELECT and INSERT, the
-// auditor SELECT.
-std::vector<std::string> SchemaStatements(bool postgres, const std::string &shipper,
-                                          const std::string &auditor);
+// triggers that refuse UPDATE, DELETE and TRUNCATE, and the table of reviews
+// (PostgreSQL), whose rows get the database user and the time from the
+// server; then the grants of the roles given.
+std::vector<std::string> SchemaStatements(bool postgres, const Roles &roles);
 
 // Creates the tables unless they are there; commits.
 void EnsureTables(const Database &db);

@@ -17,6 +17,7 @@
 
 #include "database.h"
 #include "exit_codes.h"
+#include "review.h"
 #include "ship.h"
 #include "table.h"
 #include "trail_file.h"
@@ -120,11 +121,11 @@ int Usage(const std::string &what) {
     return kExitUsage;
 }
 
-int PrintSchema(const std::string &shipper, const std::string &auditor) {
+int PrintSchema(const Roles &roles) {
     std::printf("-- The plant database's audit trail tables (PostgreSQL), as qz45trail ship\n"
                 "-- creates them when they are missing, with the plant set-up's grants.\n"
                 "-- Run as the role that is to own them (not the shipper's), e.g. psql -f.\n");
-    for (const std::string &s : SchemaStatements(true, shipper, auditor))
+    for (const std::string &s : SchemaStatements(true, roles))
         std::printf("%s;\n", s.c_str());
     return kExitOk;
 }
@@ -141,7 +142,8 @@ int main() {
                  "  qz45trail --odbc CONNECTION [...]   the lines stored in the database\n"
                  "  qz45trail verify ...                check a trail (see verify --help)\n"
                  "  qz45trail ship ...                  ship a trail (see ship --help)\n"
-                 "  qz45trail schema ...                the database's tables as SQL",
+                 "  qz45trail schema ...                the database's tables as SQL\n"
+                 "  qz45trail review ...                the trail in the database as a web page",
                  "qz45trail"};
     app.footer(kFooter);
     app.require_subcommand(0, 1);
@@ -195,13 +197,29 @@ int main() {
                                               "computer's name)");
     ship->add_flag("--follow", so.follow, "keep shipping what is appended");
 
-    std::string shipper, auditor;
+    Roles roles;
     CLI::App *schema = app.add_subcommand(
         "schema", "Prints the SQL (PostgreSQL) that creates the tables, their indexes and the "
                   "triggers that refuse UPDATE, DELETE and TRUNCATE; with role names, the grants "
                   "of the plant set-up.");
-    schema->add_option("--shipper", shipper, "the role that ships: SELECT and INSERT only");
-    schema->add_option("--auditor", auditor, "the role that reads: SELECT only");
+    schema->add_option("--shipper", roles.shipper,
+                       "the role that ships: SELECT and INSERT on the trail only");
+    schema->add_option("--auditor", roles.auditor, "the role that reads: SELECT only");
+    schema->add_option("--reviewer", roles.reviewer,
+                       "the role of the review page: SELECT, and INSERT on the reviews only");
+
+    ReviewOptions ro;
+    Connection rc;
+    CLI::App *review = app.add_subcommand(
+        "review", "Serves a read-only web page over the trail in the database, for reviewers: the "
+                  "events with filters, a record's history, the exceptions of a period, a chart, "
+                  "CSV and print copies, and the record of reviews done. Every request needs the "
+                  "token in the address it prints (kept in a cookie after the first visit).");
+    rc.Add(review);
+    review->add_option("--port", ro.port, "the port (default 8045; 0: one the system picks)");
+    review->add_option("--listen", ro.address,
+                       "the address to listen on (default 127.0.0.1, this machine only); another "
+                       "one makes the page reachable from elsewhere")->type_name("ADDRESS");
 
     std::vector<std::string> args = ReversedArguments();
     try {
@@ -211,7 +229,12 @@ int main() {
     }
 
     try {
-        if (*schema) return PrintSchema(shipper, auditor);
+        if (*schema) return PrintSchema(roles);
+        if (*review) {
+            if (!rc.Given()) return Usage("review needs a database: --odbc, --odbc-file or --odbc-env");
+            if (!rc.Resolve(&ro.connection)) return kExitUsage;
+            return Review(ro);
+        }
         if (*ship) {
             if (!sc.Given()) return Usage("ship needs a database: --odbc, --odbc-file or --odbc-env");
             if (!sc.Resolve(&so.connection)) return kExitUsage;
