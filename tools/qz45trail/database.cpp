@@ -292,6 +292,8 @@ std::vector<std::string> SchemaStatements(bool postgres, const Roles &roles) {
     s.push_back("CREATE INDEX audit_trail_time ON audit_trail (event_time)");
     s.push_back("CREATE INDEX audit_trail_user ON audit_trail (user_name, event_time)");
     s.push_back("CREATE INDEX audit_trail_descriptor ON audit_trail (descriptor, event_time)");
+    // A record's history: its property too.
+    s.push_back("CREATE INDEX audit_trail_history ON audit_trail (descriptor, property, event_time)");
     s.push_back("CREATE INDEX audit_trail_category ON audit_trail (category, event_time)");
     s.push_back(std::string("CREATE TABLE ") + kShipments + " (machine " +
                 TypeName(ColumnKind::kText, postgres) + " NOT NULL, first_line BIGINT NOT NULL, "

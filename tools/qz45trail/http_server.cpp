@@ -3,7 +3,9 @@
 #include "http_server.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -21,6 +23,7 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 constexpr auto kIdle = std::chrono::seconds(60);
+constexpr auto kBackgroundPause = std::chrono::seconds(5);
 constexpr std::size_t kLargestBody = 64 * 1024;
 
 // The error's number too: under Wine the system's words are often missing.
@@ -125,7 +128,8 @@ private:
 }  // namespace
 
 int Serve(const std::string &address, unsigned short port, const HttpHandler &handler,
-          const std::function<void(const std::string &, unsigned short)> &ready) {
+          const std::function<void(const std::string &, unsigned short)> &ready,
+          const BackgroundStep &background) {
     asio::io_context io(1);
     beast::error_code e;
     const asio::ip::address ip = asio::ip::make_address(address, e);
@@ -140,12 +144,26 @@ int Serve(const std::string &address, unsigned short port, const HttpHandler &ha
                      why.c_str());
         return 3;
     }
+    // A step, then whatever requests came meanwhile, then the next step.
+    asio::steady_timer pause(io);
+    std::function<void()> step = [&] {
+        if (background()) {
+            asio::post(io, step);
+            return;
+        }
+        pause.expires_after(kBackgroundPause);
+        pause.async_wait([&](beast::error_code e) {
+            if (!e) step();
+        });
+    };
     asio::signal_set stop(io, SIGINT, SIGTERM);
     stop.async_wait([&](beast::error_code, int) {
         listener.Close();
+        pause.cancel();
         io.stop();
     });
     listener.Accept();
+    asio::post(io, step);
     ready(ip.to_string(), listener.Where().port());
     io.run();
     return 0;

@@ -26,10 +26,17 @@ struct HttpResponse {
 
 using HttpHandler = std::function<HttpResponse(const HttpRequest &)>;
 
+// Work done between requests, a short step at a time on the same thread: it
+// returns true while there is more to do now; when it returns false it is
+// called again some seconds later.
+using BackgroundStep = std::function<bool()>;
+
 // Listens on address:port (port 0: one the system picks), calls ready with
-// the address and port it listens on, and serves until Ctrl-C or SIGTERM.
-// Returns 0, or prints why it cannot listen and returns 3.
+// the address and port it listens on, and serves until Ctrl-C or SIGTERM,
+// running background steps between requests. Returns 0, or prints why it
+// cannot listen and returns 3.
 int Serve(const std::string &address, unsigned short port, const HttpHandler &handler,
-          const std::function<void(const std::string &, unsigned short)> &ready);
+          const std::function<void(const std::string &, unsigned short)> &ready,
+          const BackgroundStep &background);
 
 }  // namespace qz45trail

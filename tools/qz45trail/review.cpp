@@ -56,6 +56,14 @@ SYSTEMTIME ToSystemTime(const UtcTime &t) {
     return s;
 }
 
+UtcTime FromSystemTime(const SYSTEMTIME &s) {
+    UtcTime t;
+    t.year = s.wYear, t.month = s.wMonth, t.day = s.wDay;
+    t.hour = s.wHour, t.minute = s.wMinute, t.second = s.wSecond;
+    t.nanoseconds = s.wMilliseconds * 1000000L;
+    return t;
+}
+
 long long Minutes(const SYSTEMTIME &s) {
     FILETIME f{};
     SystemTimeToFileTime(&s, &f);
@@ -80,11 +88,7 @@ std::string LocalText(const UtcTime &t) {
 UtcTime NowUtc() {
     SYSTEMTIME s;
     GetSystemTime(&s);
-    UtcTime t;
-    t.year = s.wYear, t.month = s.wMonth, t.day = s.wDay;
-    t.hour = s.wHour, t.minute = s.wMinute, t.second = s.wSecond;
-    t.nanoseconds = s.wMilliseconds * 1000000L;
-    return t;
+    return FromSystemTime(s);
 }
 
 UtcTime AddDays(const UtcTime &t, int days) {
@@ -98,11 +102,7 @@ UtcTime AddDays(const UtcTime &t, int days) {
     f.dwLowDateTime = u.LowPart;
     f.dwHighDateTime = u.HighPart;
     FileTimeToSystemTime(&f, &s);
-    UtcTime out;
-    out.year = s.wYear, out.month = s.wMonth, out.day = s.wDay;
-    out.hour = s.wHour, out.minute = s.wMinute, out.second = s.wSecond;
-    out.nanoseconds = s.wMilliseconds * 1000000L;
-    return out;
+    return FromSystemTime(s);
 }
 
 // A local time as a form gives it ("2026-12-08", "2026-12-08T10:15" or with
@@ -117,9 +117,7 @@ bool LocalToUtc(const std::string &text, UtcTime *out) {
     const SYSTEMTIME l = ToSystemTime(local);
     SYSTEMTIME u{};
     if (!TzSpecificLocalTimeToSystemTime(nullptr, &l, &u)) return false;
-    out->year = u.wYear, out->month = u.wMonth, out->day = u.wDay;
-    out->hour = u.wHour, out->minute = u.wMinute, out->second = u.wSecond;
-    out->nanoseconds = u.wMilliseconds * 1000000L;
+    *out = FromSystemTime(u);
     return true;
 }
 
@@ -602,10 +600,9 @@ private:
         long long firstBad = 0;
     };
 
-    // Checks each machine's new lines in the database itself: numbers without
-    // gaps, each line's hash recomputed from its text, each prev the hash
-    // before it. What checked out is not checked again.
-    void CheckChains() {
+    // What the shipment log says of each machine: its lines, when it last
+    // shipped. Cheap: one row per shipment of 500 lines.
+    void ReadMachines() {
         OdbcStatement list(db_->connection);
         list.ExecDirect("SELECT machine, max(last_line), max(shipped_at) FROM audit_trail_shipments "
                         "GROUP BY machine ORDER BY machine");
@@ -616,47 +613,86 @@ private:
             SQL_TIMESTAMP_STRUCT t{};
             if (list.GetTimestamp(3, &t)) st.lastShipped = LocalText(FromTimestamp(t));
         }
-        list.CloseCursor();
-        if (!db_->postgres) return;
-        for (auto &entry : status_) {
-            MachineStatus &st = entry.second;
-            if (st.firstBad != 0 || st.verifiedThrough >= st.lines) continue;
-            OdbcStatement check(db_->connection);
-            check.Prepare(
-                "SELECT min(line_no) FROM ("
-                "SELECT line_no, line_hash, prev_hash, line_text, "
-                "coalesce(lag(line_no) OVER w, ?) AS before_no, "
-                "coalesce(lag(line_hash) OVER w, ?) AS before_hash FROM audit_trail "
-                "WHERE machine = ? AND line_no > ? AND line_no <= ? WINDOW w AS (ORDER BY line_no)) t "
-                "WHERE line_no <> before_no + 1 OR line_hash IS NULL OR prev_hash <> before_hash "
-                "OR encode(sha256(convert_to(prev_hash || left(line_text, length(line_text) - 149) "
-                "|| '}', 'UTF8')), 'hex') <> line_hash");
-            const long long through = st.lines;
-            check.BindInteger(1, &st.verifiedThrough);
-            check.BindText(2, &st.lastHash);
-            check.BindText(3, &entry.first);
-            check.BindInteger(4, &st.verifiedThrough);
-            check.BindInteger(5, &through);
-            check.Execute();
-            long long bad = 0;
-            if (check.Fetch() && check.GetInteger(1, &bad)) {
-                st.firstBad = bad;
-                continue;
+        db_->connection.Rollback();
+    }
+
+public:
+    // Checks the next lines of one machine's chain in the database itself,
+    // between requests: numbers without gaps, each line's hash recomputed
+    // from its text, each prev the hash before it. What checked out is not
+    // checked again. True while lines are left to check.
+    bool CheckStep() {
+        try {
+            if (db_ == nullptr) Connect();
+            if (!db_->postgres) return false;
+            if (!checking_) ReadMachines();
+            for (auto &entry : status_) {
+                MachineStatus &st = entry.second;
+                if (st.firstBad != 0 || st.verifiedThrough >= st.lines) continue;
+                CheckLines(entry.first, &st);
+                db_->connection.Rollback();
+                checking_ = true;
+                return true;
             }
-            check.CloseCursor();
-            OdbcStatement last(db_->connection);
-            last.Prepare("SELECT line_hash FROM audit_trail WHERE machine = ? AND line_no = ?");
-            last.BindText(1, &entry.first);
-            last.BindInteger(2, &through);
-            last.Execute();
-            std::string hash;
-            if (last.Fetch() && last.GetText(1, &hash)) {
-                st.lastHash = hash;
-                st.verifiedThrough = through;
-            } else {
-                st.firstBad = through;  // logged as shipped, not there
-            }
+        } catch (const OdbcError &) {
+            db_.reset();  // tried again later
         }
+        checking_ = false;
+        return false;
+    }
+
+private:
+    // A step takes some tens of milliseconds: a request that comes meanwhile
+    // waits no longer.
+    static constexpr long long kCheckStep = 5000;
+
+    void CheckLines(const std::string &machine, MachineStatus *st) {
+        const long long through = std::min(st->lines, st->verifiedThrough + kCheckStep);
+        OdbcStatement check(db_->connection);
+        // The last 149 bytes of a line are its chain members, ASCII: its
+        // content is what comes before them, and a closing brace.
+        check.Prepare(
+            "SELECT min(line_no) FROM (SELECT line_no, line_hash, prev_hash, line_text, "
+            "coalesce(lag(line_no) OVER w, ?) AS before_no, "
+            "coalesce(lag(line_hash) OVER w, ?) AS before_hash FROM audit_trail "
+            "WHERE machine = ? AND line_no > ? AND line_no <= ? WINDOW w AS (ORDER BY line_no)) t "
+            "WHERE line_no <> before_no + 1 OR line_hash IS NULL "
+            "OR prev_hash IS DISTINCT FROM before_hash "
+            "OR encode(sha256(convert_to(prev_hash, 'UTF8') || substr(convert_to(line_text, "
+            "'UTF8'), 1, octet_length(line_text) - 149) || convert_to('}', 'UTF8')), 'hex') "
+            "IS DISTINCT FROM line_hash");
+        check.BindInteger(1, &st->verifiedThrough);
+        check.BindText(2, &st->lastHash);
+        check.BindText(3, &machine);
+        check.BindInteger(4, &st->verifiedThrough);
+        check.BindInteger(5, &through);
+        check.Execute();
+        long long bad = 0;
+        if (check.Fetch() && check.GetInteger(1, &bad)) {
+            st->firstBad = bad;
+            return;
+        }
+        check.CloseCursor();
+        // The step's last line: missing lines at its end are a gap too.
+        OdbcStatement last(db_->connection);
+        last.Prepare("SELECT line_no, line_hash FROM audit_trail WHERE machine = ? AND line_no > ? "
+                     "AND line_no <= ? ORDER BY line_no DESC LIMIT 1");
+        last.BindText(1, &machine);
+        last.BindInteger(2, &st->verifiedThrough);
+        last.BindInteger(3, &through);
+        last.Execute();
+        long long line = st->verifiedThrough;
+        std::string hash;
+        if (last.Fetch()) {
+            last.GetInteger(1, &line);
+            last.GetText(2, &hash);
+        }
+        if (line < through) {
+            st->firstBad = line + 1;  // logged as shipped, not there
+            return;
+        }
+        st->lastHash = hash;
+        st->verifiedThrough = through;
     }
 
     std::string ChainText(const MachineStatus &st) const {
@@ -664,11 +700,14 @@ private:
         if (st.firstBad != 0)
             return "first bad line " + std::to_string(st.firstBad) + " (qz45trail verify --odbc "
                    "tells what is wrong with it)";
+        if (st.verifiedThrough < st.lines)
+            return "intact through line " + std::to_string(st.verifiedThrough) + " of " +
+                   std::to_string(st.lines) + ", checking";
         return "intact";
     }
 
     std::string MachinesTable() {
-        CheckChains();
+        ReadMachines();
         std::string rows;
         for (const auto &entry : status_) {
             const MachineStatus &st = entry.second;
@@ -833,7 +872,7 @@ private:
 
     std::string Print(const Filter &f) {
         if (!f.errors.empty()) return Events(f);
-        CheckChains();
+        ReadMachines();
         std::string chain;
         for (const auto &entry : status_)
             chain += (chain.empty() ? "" : "; ") + entry.first + " " +
@@ -990,6 +1029,7 @@ private:
     const std::string windowsUser_;
     std::unique_ptr<Database> db_;
     std::map<std::string, MachineStatus> status_;
+    bool checking_ = false;  // a round of steps is under way
 };
 
 // 128 random bits from the system, as hex.
@@ -1034,7 +1074,8 @@ int Review(const ReviewOptions &o) {
                      std::printf("review page: http://%s:%u/?token=%s\n(Ctrl-C stops it)\n",
                                  host.c_str(), port, token.c_str());
                      std::fflush(stdout);
-                 });
+                 },
+                 [&site] { return site.CheckStep(); });
 }
 
 }  // namespace qz45trail
