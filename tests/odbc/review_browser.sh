@@ -77,6 +77,22 @@ code=$(curl -s -o /dev/null -w '%{http_code}' -b "qz45review=0123456789abcdef012
 row=$(psql -X -q -t -A -c "SELECT db_user || '|' || (positions->'$m'->>'line') FROM audit_reviews ORDER BY review_id DESC LIMIT 1")
 [ "$row" = "qz45_reviewer|9" ] || bad "the stored review says '$row', not qz45_reviewer|9"
 
+# A machine whose trail was edited in the database by a superuser (a message
+# changed, its line's prev removed): its chain shows the line, once the page
+# has checked it between requests.
+out=$("$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine review-b 2>&1) || bad "ship review-b: $out"
+PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -c "SET session_replication_role = replica;
+    UPDATE audit_trail SET prev_hash = NULL, line_text = replace(line_text, 'not allowed', 'allowed')
+    WHERE machine = 'review-b' AND line_no = 5" || bad "the edit as a superuser failed"
+token=${url##*token=}
+chain=
+for _ in $(seq 60); do
+    chain=$(curl -s -b "qz45review=$token" "http://127.0.0.1:$port/overview" |
+            grep -o '<tr><td>review-b</td>.*' | sed 's|</tr>.*||')
+    case "$chain" in *checking* | "") sleep 0.5 ;; *) break ;; esac
+done
+case "$chain" in *"first bad line 5 "*) ;; *) bad "review-b's chain after the edit: '$chain'" ;; esac
+
 # Ctrl-C: the program ends by itself, with 0.
 kill -INT $pid
 for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
