@@ -321,8 +321,10 @@ void ReadEvent(OdbcStatement *s, Event *e) {
     if ((e->hasSubmitted = s->GetTimestamp(15, &t))) e->submitted = FromTimestamp(t);
 }
 
+// A record lives in one machine's database: its history is that machine's.
 std::string HistoryLink(const Event &e) {
-    return "/history?descriptor=" + UrlEncode(e.descriptor) + "&property=" + UrlEncode(e.property);
+    return "/history?machine=" + UrlEncode(e.machine) + "&descriptor=" + UrlEncode(e.descriptor) +
+           "&property=" + UrlEncode(e.property);
 }
 
 // --- the site ------------------------------------------------------------------
@@ -556,8 +558,10 @@ private:
             const auto f = q.find(name);
             return f == q.end() ? std::string() : f->second;
         };
-        const std::string descriptor = get("descriptor"), property = get("property");
+        const std::string descriptor = get("descriptor"), property = get("property"),
+                          machine = get("machine");
         Where w;
+        if (!machine.empty()) w.Text(" AND machine = ?", machine);
         w.Text(" AND descriptor = ?", descriptor);
         if (!property.empty()) w.Text(" AND property = ?", property);
         OdbcStatement s(db_->connection);
@@ -579,7 +583,8 @@ private:
                     "</td><td class=\"machine\">" + Html(e.machine) + " " +
                     std::to_string(e.line) + "</td></tr>";
         }
-        const std::string title = "History of " + descriptor + (property.empty() ? "" : " " + property);
+        const std::string title = "History of " + descriptor + (property.empty() ? "" : " " + property) +
+                                  (machine.empty() ? "" : " on " + machine);
         std::string body = "<p>Every event on this record" +
                            std::string(property.empty() ? "" : " and property") +
                            ", oldest first" + (n > 10000 ? " (the first 10,000)" : "") +
