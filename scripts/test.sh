@@ -48,3 +48,4 @@ if [ -n "$not_run" ]; then
 else
     echo "The ODBC tests (qz45trail shipping to PostgreSQL) ran for $odbc_ran."
 fi
+echo "The review page's browser tests (headless Chromium through WebDriver) ran for x86-64 (win64)."
