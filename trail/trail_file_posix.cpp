@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "trail_file.h"
+#include "trail_set.h"
 
 namespace qz45trail {
 
@@ -87,6 +88,25 @@ bool TrailFile::Identity(FileIdentity *id, std::string *error) {
     }
     id->volume = static_cast<uint64_t>(st.st_dev);
     id->index = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+}  // namespace qz45trail
+
+#include <dirent.h>
+
+namespace qz45trail {
+
+bool ListFolder(const std::string &folder, std::vector<std::string> *names, std::string *error) {
+    names->clear();
+    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        *error = "cannot list " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    while (const dirent *entry = readdir(dir))
+        if (entry->d_type != DT_DIR) names->push_back(entry->d_name);
+    closedir(dir);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "trail_file.h"
+#include "trail_set.h"
 #include "win_handle.h"
 #include "win_source.h"
 #include "win_text.h"
@@ -106,6 +107,36 @@ bool TrailFile::Size(uint64_t *size, std::string *error) { return impl_->source.
 
 bool TrailFile::Identity(FileIdentity *id, std::string *error) {
     return IdentityOfHandle(impl_->file.Get(), id, error);
+}
+
+}  // namespace qz45trail
+
+namespace qz45trail {
+
+bool ListFolder(const std::string &folder, std::vector<std::string> *names, std::string *error) {
+    names->clear();
+    WIN32_FIND_DATAW found{};
+    const std::wstring pattern = Wide(folder.empty() ? std::string(".\\") : folder) + L"*";
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND) return true;
+        *error = "cannot list " + (folder.empty() ? std::string(".") : folder) + ": " + ErrorText(e);
+        return false;
+    }
+    // A search handle has its own close: FindClose.
+    struct Search {
+        HANDLE h;
+        ~Search() { FindClose(h); }
+        Search(const Search &) = delete;
+        Search &operator=(const Search &) = delete;
+    } owner{search};
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names->push_back(Utf8(found.cFileName, wcsnlen(found.cFileName, MAX_PATH)));
+    } while (FindNextFileW(owner.h, &found));
+    return true;
 }
 
 }  // namespace qz45trail

@@ -274,7 +274,7 @@ public:
         try {
             json line = trail->Snapshot();
             line["submitted"] = qz45trail::NowUtc();
-            hr = qz45trail::AppendChained(TrailPath(), line.dump());
+            hr = qz45trail::AppendChained(TrailPath(), line.dump(), qz45trail::RotationFromEnvironment());
         } catch (...) {
             hr = E_OUTOFMEMORY;
         }

@@ -2,12 +2,18 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "trail_chain.h"
+#include "trail_file.h"
 #include "trail_lines.h"
 #include "trail_row.h"
+#include "trail_set.h"
+#include "trail_space.h"
 #include "win_handle.h"
 #include "win_source.h"
 #include "win_text.h"
@@ -109,7 +115,100 @@ std::string NowUtc() {
     return text;
 }
 
-HRESULT AppendChained(const std::wstring &path, const std::string &content) {
+namespace {
+
+// Whether the handle's file is the one the name stands for now: a writer
+// that waited for the lock on a file another one rotated meanwhile finds it
+// renamed, and must not write it again.
+bool StillNamed(HANDLE file, const std::wstring &path) {
+    BY_HANDLE_FILE_INFORMATION mine{}, named{};
+    const UniqueHandle now(CreateFileW(path.c_str(), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return now.Valid() && GetFileInformationByHandle(file, &mine) &&
+           GetFileInformationByHandle(now.Get(), &named) &&
+           mine.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == named.nFileIndexHigh && mine.nFileIndexLow == named.nFileIndexLow;
+}
+
+// A whole file's lines, counted, and its last line.
+HRESULT CountLines(const std::string &path, long long *lines, std::string *last) {
+    TrailFile::OpenResult opened;
+    std::string error;
+    const std::unique_ptr<TrailFile> file = TrailFile::Open(path, &opened, &error);
+    if (file == nullptr) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    TrailReader reader(*file);
+    *lines = 0;
+    std::string line;
+    for (TrailReader::Result r; (r = reader.Next(&line)) != TrailReader::Result::kEnd;) {
+        if (r != TrailReader::Result::kLine) return kNotATrail;
+        ++*lines;
+        *last = line;
+    }
+    return S_OK;
+}
+
+// Where the current file of a rotated trail begins: the position of its
+// first line in the whole trail, and the hash its first line chains to
+// (the last line of the newest rotated file, or of the last pruned one).
+HRESULT CurrentStart(const std::wstring &path, long long *firstLine, std::string *prev) {
+    *firstLine = 1;
+    *prev = kChainStart;
+    std::vector<TrailPart> parts;
+    std::string error;
+    const std::string utf8 = Utf8(path.data(), path.size());
+    if (!ListTrailSet(utf8, &parts, &error)) return E_FAIL;
+    if (parts.size() > 1) {
+        const TrailPart &newest = parts[parts.size() - 2];
+        long long lines = 0;
+        std::string last;
+        const HRESULT hr = CountLines(newest.path, &lines, &last);
+        if (FAILED(hr)) return hr;
+        ChainedLine parts_;
+        if (SplitChainedLine(last, &parts_)) *prev = parts_.hash;
+        *firstLine = newest.firstLine + lines;
+        return S_OK;
+    }
+    std::vector<PrunedFile> pruned;
+    if (!ReadPrunedRecord(utf8, &pruned, &error)) return kNotATrail;
+    for (const PrunedFile &p : pruned) {
+        if (p.lastLine + 1 > *firstLine) {
+            *firstLine = p.lastLine + 1;
+            *prev = p.lastHash;
+        }
+    }
+    return S_OK;
+}
+
+// The date ("2026-12-08") of the line's "submitted", or "".
+std::string SubmittedDay(const std::string &line) {
+    const nlohmann::json j = ParseLine(line);
+    return j.is_object() && j.contains("submitted") && j["submitted"].is_string()
+               ? j["submitted"].get<std::string>().substr(0, 10)
+               : "";
+}
+
+// Renames the current file (its lock held, complete lines only) to the
+// rotated name that says where it starts.
+HRESULT Rotate(const std::wstring &path, const std::string &firstLineText) {
+    long long firstLine = 1;
+    std::string prev;
+    HRESULT hr = CurrentStart(path, &firstLine, &prev);
+    if (FAILED(hr)) return hr;
+    UtcTime first;
+    const nlohmann::json j = ParseLine(firstLineText);
+    if (!(j.is_object() && j.contains("submitted") && j["submitted"].is_string() &&
+          ParseUtc(j["submitted"].get<std::string>(), &first)))
+        ParseUtc(NowUtc(), &first);
+    const TrailName trail = SplitTrailName(Utf8(path.data(), path.size()));
+    const std::wstring rotated = Wide(trail.folder + RotatedName(trail, first, firstLine));
+    return MoveFileExW(path.c_str(), rotated.c_str(), MOVEFILE_WRITE_THROUGH) ? S_OK : LastError();
+}
+
+// One try: S_FALSE when the file was rotated (by this writer or another)
+// and the append must start again on the new current file.
+HRESULT AppendOnce(const std::wstring &path, const std::string &content,
+                   const TrailRotation &rotation) {
     UniqueHandle opened(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -117,6 +216,7 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
     const HANDLE file = opened.Get();
     TrailLock lock(file);
     if (!lock.held()) return LastError();
+    if (!StillNamed(file, path)) return S_FALSE;
 
     HandleSource source(file);
     std::string error;
@@ -138,7 +238,15 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
     case EndResult::kTailTooLong: return kNotATrail;
     }
     ChainedLine last;
-    std::string prev = end.hasLast && SplitChainedLine(end.last, &last) ? last.hash : kChainStart;
+    std::string prev = kChainStart;
+    if (end.hasLast) {
+        if (SplitChainedLine(end.last, &last)) prev = last.hash;
+    } else if (end.lineEnd == 0) {
+        // No line in this file yet: it chains on from the rotated ones.
+        long long firstLine = 0;
+        const HRESULT hr = CurrentStart(path, &firstLine, &prev);
+        if (FAILED(hr)) return hr;
+    }
 
     std::string line;
     uint64_t at = end.lineEnd;
@@ -151,6 +259,7 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
             line.push_back('\n');
             at = size;
             prev = whole.hash;
+            if (end.lineEnd == 0) first = tail;
         } else if (end.lineEnd == 0 && !BeginsLikeALine(end.tail)) {
             return kNotATrail;
         } else {
@@ -162,9 +271,28 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
 
     std::string chained;
     if (!ChainLine(prev, content, &chained)) return E_INVALIDARG;
+
+    // Full, or begun on an earlier day: the file is rotated, whole lines
+    // only, and the line goes into the next one.
+    const uint64_t whole = at + line.size();
+    const bool full = rotation.maxBytes > 0 && whole + chained.size() + 1 > rotation.maxBytes;
+    const bool stale = rotation.daily && !SubmittedDay(first).empty() &&
+                       SubmittedDay(first) < NowUtc().substr(0, 10);
+    if (whole > 0 && (full || stale)) {
+        if (!line.empty()) {
+            const HRESULT ended = WriteAt(file, at, line);
+            if (FAILED(ended)) return ended;
+            if (!FlushFileBuffers(file)) return LastError();
+        }
+        const HRESULT rotated = Rotate(path, first);
+        return FAILED(rotated) ? rotated : S_FALSE;
+    }
+
     line += chained;
     line.push_back('\n');
-
+    // Refused whole, rather than half written, when the volume is nearly full.
+    const HRESULT room = CheckSpace(path, line.size());
+    if (FAILED(room)) return room;
     const HRESULT hr = WriteAt(file, at, line);
     if (FAILED(hr)) {
         // Part of the line went, its line end did not: no reader took it as
@@ -176,6 +304,33 @@ HRESULT AppendChained(const std::wstring &path, const std::string &content) {
     // flush fails.
     if (!FlushFileBuffers(file)) return LastError();
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT AppendChained(const std::wstring &path, const std::string &content,
+                      const TrailRotation &rotation) {
+    // A rotation, or a file rotated while this writer waited, means one more
+    // try; a few are plenty even with many writers.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const HRESULT hr = AppendOnce(path, content, rotation);
+        if (hr != S_FALSE) return hr;
+    }
+    return HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+}
+
+TrailRotation RotationFromEnvironment() {
+    TrailRotation r;
+    wchar_t value[64];
+    DWORD n = GetEnvironmentVariableW(L"QZ45_AUDIT_TRAIL_ROTATE_KB", value, 64);
+    if (n > 0 && n < 64) {
+        wchar_t *end = nullptr;
+        const unsigned long long kb = wcstoull(value, &end, 10);
+        if (end != value && *end == L'\0') r.maxBytes = kb * 1024;
+    }
+    n = GetEnvironmentVariableW(L"QZ45_AUDIT_TRAIL_ROTATE_DAILY", value, 64);
+    r.daily = n == 1 && value[0] == L'1';
+    return r;
 }
 
 }  // namespace qz45trail

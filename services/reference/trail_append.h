@@ -36,7 +36,24 @@ constexpr HRESULT kNotATrail = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 // the flush's failure: a caller that retries may store the event twice,
 // which is better than a line a reader has seen vanishing. When the write
 // itself failed part-way, the part without its line end is cut off again.
-HRESULT AppendChained(const std::wstring &path, const std::string &content);
+//
+// Rotation: when the line would take the file past rotation.maxBytes, or the
+// file's first line was stored on an earlier UTC day and rotation.daily is
+// set, the file (whole lines only) is renamed under the lock to the name that
+// says where it starts (trail_set.h) and the line begins a new file under the
+// trail's name, chained to the last line of the old one. A writer that
+// waited for the lock on a file renamed meanwhile writes nothing to it and
+// starts again on the new one.
+struct TrailRotation {
+    unsigned long long maxBytes = 32ull << 20;  // 0: no limit
+    bool daily = false;
+};
+HRESULT AppendChained(const std::wstring &path, const std::string &content,
+                      const TrailRotation &rotation = TrailRotation{});
+
+// QZ45_AUDIT_TRAIL_ROTATE_KB (the limit in KiB; 0: none; 32768 when unset)
+// and QZ45_AUDIT_TRAIL_ROTATE_DAILY=1.
+TrailRotation RotationFromEnvironment();
 
 // "<trail>.torn": where AppendChained keeps the unfinished lines it cuts off.
 // Each is one JSON line {"trail","cut_at","bytes","time"} followed by the
