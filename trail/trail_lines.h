@@ -27,31 +27,42 @@ public:
     virtual bool Size(uint64_t *size, std::string *error) = 0;
 };
 
+// Lines one after another, from one file or from a trail's files in turn.
+enum class LineResult {
+    kLine,     // *line holds the next line
+    kEnd,      // no further complete line (yet)
+    kError,    // a read failed: Error() says why
+    kTooLong,  // the next line is longer than kLongestLine
+};
+
+class LineSource {
+public:
+    virtual ~LineSource() = default;
+    virtual LineResult Next(std::string *line) = 0;
+    virtual std::string Error() const = 0;
+};
+
 // Reads complete lines from a position on. A line is taken from one read
 // that holds all of it; bytes without a line end are never kept to be joined
 // to later ones, but read again from the line's first byte. So a line that
 // was unfinished is read whole once its line end is there, whatever happened
 // to its first bytes meanwhile (a writer that cut it off and wrote another).
-class TrailReader {
+class TrailReader : public LineSource {
 public:
-    enum class Result {
-        kLine,     // *line holds the next line
-        kEnd,      // no further complete line (yet); Unfinished() tells what follows
-        kError,    // a read failed: Error() says why
-        kTooLong,  // the next line is longer than kLongestLine
-    };
+    // kEnd: Unfinished() tells what follows the last line.
+    using Result = LineResult;
 
     explicit TrailReader(ByteSource &source, uint64_t from = 0) : source_(source), offset_(from) {}
     TrailReader(const TrailReader &) = delete;
     TrailReader &operator=(const TrailReader &) = delete;
 
-    Result Next(std::string *line);
+    Result Next(std::string *line) override;
+    std::string Error() const override { return error_; }
     // Where the next line starts: just after the last line yielded.
     uint64_t Offset() const { return offset_; }
     void Seek(uint64_t offset);
     // Bytes after Offset() without a line end, as seen at the last kEnd.
     uint64_t Unfinished() const { return unfinished_; }
-    const std::string &Error() const { return error_; }
 
 private:
     bool Refill(std::size_t want);

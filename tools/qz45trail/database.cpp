@@ -144,8 +144,8 @@ int Verdict(const std::string &machine, const std::string &what, int code) {
 }
 
 // One machine's stored trail, with its file as a witness when there is one.
-int VerifyMachine(const Database &db, const std::string &machine, TrailReader *file,
-                  const std::string &fileName, long long acceptUnchained) {
+int VerifyMachine(const Database &db, const std::string &machine, LineSource *file,
+                  long long witnessFrom, const std::string &fileName, long long acceptUnchained) {
     const ShipmentLog log = ReadShipmentLog(db, machine);
     OdbcStatement select(db.connection);
     select.Prepare("SELECT " + ColumnList() + " FROM " + kTable +
@@ -175,7 +175,7 @@ int VerifyMachine(const Database &db, const std::string &machine, TrailReader *f
         if (logged != log.lastLines.end() && logged->second != stored[kLineSha256].text)
             return Verdict(machine, "line " + std::to_string(n) + " is not the line the shipment "
                            "log recorded: changed in the database", kExitBroken);
-        if (file != nullptr && fileEndsAfter < 0) {
+        if (file != nullptr && fileEndsAfter < 0 && n >= witnessFrom) {
             switch (file->Next(&fileLine)) {
             case TrailReader::Result::kLine:
                 if (fileLine != text)
@@ -477,13 +477,14 @@ int VerifyStoredTrail(const Database &db, const std::string &machine, long long 
     std::sort(machines.begin(), machines.end());
     int result = kExitOk;
     for (const std::string &each : machines)
-        result = Graver(result, VerifyMachine(db, each, nullptr, "", acceptUnchained));
+        result = Graver(result, VerifyMachine(db, each, nullptr, 1, "", acceptUnchained));
     return result;
 }
 
-int VerifyStoredAgainstFile(const Database &db, const std::string &machine, TrailReader *file,
-                            const std::string &fileName, long long acceptUnchained) {
-    return VerifyMachine(db, machine, file, fileName, acceptUnchained);
+int VerifyStoredAgainstFile(const Database &db, const std::string &machine, LineSource *file,
+                            long long witnessFrom, const std::string &fileName,
+                            long long acceptUnchained) {
+    return VerifyMachine(db, machine, file, witnessFrom, fileName, acceptUnchained);
 }
 
 }  // namespace qz45trail

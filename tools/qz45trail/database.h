@@ -11,7 +11,7 @@
 
 namespace qz45trail {
 
-class TrailReader;
+class LineSource;
 
 // A connection and what the server is (PostgreSQL: jsonb for the whole line,
 // a trigger that keeps rows from being changed or deleted).
@@ -74,11 +74,13 @@ int PrintStoredTrail(const Database &db, const TrailFilter &filter);
 // acceptUnchained of them (-1: none accepted).
 int VerifyStoredTrail(const Database &db, const std::string &machine, long long acceptUnchained);
 
-// The same for one machine, with its trail file as a witness: every stored
-// line must be the file's line at its position, byte for byte; the file's
-// lines beyond them are reported as not shipped yet. file reads the file
-// from its first line; fileName names it in what is printed.
-int VerifyStoredAgainstFile(const Database &db, const std::string &machine, TrailReader *file,
-                            const std::string &fileName, long long acceptUnchained);
+// The same for one machine, with its trail file(s) as a witness: every stored
+// line from line witnessFrom on (the first line the files still hold; those
+// before it were pruned) must be the file's line at its position, byte for
+// byte; the file's lines beyond them are reported as not shipped yet. file
+// reads the trail from line witnessFrom; fileName names it in what is printed.
+int VerifyStoredAgainstFile(const Database &db, const std::string &machine, LineSource *file,
+                            long long witnessFrom, const std::string &fileName,
+                            long long acceptUnchained);
 
 }  // namespace qz45trail

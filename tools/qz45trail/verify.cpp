@@ -106,7 +106,7 @@ int Verify(const VerifyOptions &o) {
         TrailReader witness(*file);
         return Graver(result, VerifyStoredAgainstFile(db, o.machine.empty() ? ComputerName()
                                                                              : o.machine,
-                                                      &witness, o.file, o.unchained));
+                                                      &witness, 1, o.file, o.unchained));
     } catch (const OdbcError &e) {
         std::fprintf(stderr, "qz45trail: %s\n", e.what());
         return Graver(result, kExitFailed);
