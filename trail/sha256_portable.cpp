@@ -41,26 +41,74 @@ void Block(uint32_t state[8], const unsigned char *p) {
     state[4] += e, state[5] += f, state[6] += g, state[7] += h;
 }
 
+// The state of one hash, fed in pieces.
+class Context {
+public:
+    void Update(std::string_view data) {
+        const auto *p = reinterpret_cast<const unsigned char *>(data.data());
+        std::size_t left = data.size();
+        if (left == 0) return;
+        total_ += left;
+        if (used_ > 0) {
+            const std::size_t n = left < 64 - used_ ? left : 64 - used_;
+            std::memcpy(block_ + used_, p, n);
+            used_ += n, p += n, left -= n;
+            if (used_ < 64) return;
+            Block(state_, block_);
+            used_ = 0;
+        }
+        for (; left >= 64; left -= 64, p += 64) Block(state_, p);
+        if (left > 0) std::memcpy(block_, p, left);
+        used_ = left;
+    }
+
+    void Hex(std::string *hex) {
+        unsigned char last[128] = {};
+        std::memcpy(last, block_, used_);
+        last[used_] = 0x80;
+        const std::size_t blocks = used_ + 9 > 64 ? 2 : 1;
+        const uint64_t bits = static_cast<uint64_t>(total_) * 8;
+        for (int i = 0; i < 8; ++i)
+            last[blocks * 64 - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+        for (std::size_t b = 0; b < blocks; ++b) Block(state_, last + 64 * b);
+
+        static const char kDigits[] = "0123456789abcdef";
+        hex->clear();
+        for (uint32_t word : state_)
+            for (int shift = 28; shift >= 0; shift -= 4)
+                hex->push_back(kDigits[(word >> shift) & 15]);
+    }
+
+private:
+    uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    unsigned char block_[64] = {};
+    std::size_t used_ = 0;
+    std::size_t total_ = 0;
+};
+
 }  // namespace
 
 bool Sha256Hex(std::string_view data, std::string *hex) {
-    uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    const auto *p = reinterpret_cast<const unsigned char *>(data.data());
-    std::size_t left = data.size();
-    for (; left >= 64; left -= 64, p += 64) Block(state, p);
-    unsigned char last[128] = {};
-    if (left > 0) std::memcpy(last, p, left);
-    last[left] = 0x80;
-    const std::size_t blocks = left + 9 > 64 ? 2 : 1;
-    const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
-    for (int i = 0; i < 8; ++i) last[blocks * 64 - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-    for (std::size_t b = 0; b < blocks; ++b) Block(state, last + 64 * b);
+    Context context;
+    context.Update(data);
+    context.Hex(hex);
+    return true;
+}
 
-    static const char kDigits[] = "0123456789abcdef";
-    hex->clear();
-    for (uint32_t word : state)
-        for (int shift = 28; shift >= 0; shift -= 4) hex->push_back(kDigits[(word >> shift) & 15]);
+// Nothing to keep between hashes here.
+struct Sha256::System {};
+
+Sha256::Sha256() = default;
+Sha256::~Sha256() = default;
+
+bool Sha256::Hex(std::string_view data, std::string *hex) { return Sha256Hex(data, hex); }
+
+bool Sha256::Hex(std::string_view first, std::string_view second, std::string *hex) {
+    Context context;
+    context.Update(first);
+    context.Update(second);
+    context.Hex(hex);
     return true;
 }
 

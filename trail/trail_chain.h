@@ -19,12 +19,15 @@
 
 namespace qz45trail {
 
+class Sha256;
+
 constexpr std::size_t kHashDigits = 64;
 extern const char kChainStart[kHashDigits + 1];  // 64 zeros
 
 // The chain hash of a content object (as written) that follows prev; false
-// when the hash could not be computed.
-bool ChainHash(std::string_view prev, std::string_view content, std::string *hash);
+// when the hash could not be computed. With a hasher, computed with it.
+bool ChainHash(std::string_view prev, std::string_view content, std::string *hash,
+               Sha256 *hasher = nullptr);
 
 // The line (without its line end) that chains content after prev; false when
 // content is not an object with at least one member, prev is not 64 digits,
@@ -76,8 +79,13 @@ struct ChainVerdict {
 // Checks a trail's lines one by one, keeping only their chain members.
 class ChainCheck {
 public:
-    // The next line, numbered n (numbers rise, not necessarily by one).
-    void Add(long long n, std::string_view line);
+    // The hash the first chained line must follow: 64 zeros unless set;
+    // "" when it cannot be known (a file checked on its own from the middle
+    // of a trail).
+    void StartAfter(std::string prev) { start_ = std::move(prev); }
+    // The next line, numbered n (numbers rise, not necessarily by one); its
+    // hash computed with hasher when one is given.
+    void Add(long long n, std::string_view line, Sha256 *hasher = nullptr);
     ChainVerdict Finish() const;
 
 private:
@@ -89,6 +97,7 @@ private:
         std::string prev, hash;
     };
     std::vector<Line> lines_;
+    std::string start_ = kChainStart;
 };
 
 }  // namespace qz45trail

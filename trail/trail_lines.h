@@ -33,6 +33,7 @@ enum class LineResult {
     kEnd,      // no further complete line (yet)
     kError,    // a read failed: Error() says why
     kTooLong,  // the next line is longer than kLongestLine
+    kBroken,   // a trail's files do not follow on from one another: Error() says how
 };
 
 class LineSource {

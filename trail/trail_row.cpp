@@ -195,7 +195,7 @@ bool IsTrailLine(const std::string &line) {
 }
 
 bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
-                 std::string *why) {
+                 std::string *why, Sha256 *hasher) {
     const json e = ParseLine(line);
     if (e.is_discarded() || !e.is_object()) {
         *why = "not a JSON object";
@@ -252,7 +252,7 @@ bool RowFromLine(const std::string &machine, long long lineNo, const std::string
     r[kPrevHash] = MemberField(e, "prev");
     r[kLineHash] = MemberField(e, "hash");
     std::string sha;
-    if (!Sha256Hex(line, &sha)) {
+    if (!(hasher != nullptr ? hasher->Hex(line, &sha) : Sha256Hex(line, &sha))) {
         *why = "cannot compute SHA-256";
         return false;
     }

@@ -17,6 +17,8 @@
 
 namespace qz45trail {
 
+class Sha256;
+
 // A member of a JSON object as text: strings as they are, anything else as
 // JSON ("" when absent).
 std::string JsonText(const nlohmann::json &j, const char *key);
@@ -73,8 +75,9 @@ bool IsTrailLine(const std::string &line);
 // The row of line number lineNo of machine's trail; false with the reason
 // when the line is not a trail line (not a JSON object, no event class, a
 // time or category that does not read, nested deeper than a trail's lines).
+// line_sha256 is computed with hasher when one is given.
 bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
-                 std::string *why);
+                 std::string *why, Sha256 *hasher = nullptr);
 
 // The name of the first column in which a and b differ (a JSON column by
 // its value, not its spelling), or nullptr when they agree.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "trail_chain.h"
 #include "trail_file.h"
 
 namespace qz45trail {
@@ -96,6 +97,201 @@ bool ReadPrunedRecord(const std::string &path, std::vector<PrunedFile> *pruned, 
                            j["last_line"].get<long long>(), j["last_hash"].get<std::string>()});
     }
     return true;
+}
+
+}  // namespace qz45trail
+
+namespace qz45trail {
+
+namespace {
+
+// "audit-trail.2026-12-08T101500Z.000000123.jsonl" alone: the trail's name
+// and where the file starts.
+bool RotatedFileOf(const std::string &path, TrailName *trail, long long *firstLine) {
+    const TrailName n = SplitTrailName(path);
+    // The stem ends in ".<stamp>.<digits>": take those off to find the trail's.
+    const std::size_t digits = n.stem.rfind('.');
+    if (digits == std::string::npos || digits < 19) return false;
+    const std::size_t stamp = n.stem.rfind('.', digits - 1);
+    if (stamp == std::string::npos) return false;
+    TrailName t{n.folder, n.stem.substr(0, stamp), n.extension};
+    UtcTime when;
+    if (!ParseRotatedName(t, n.stem + n.extension, &when, firstLine)) return false;
+    *trail = t;
+    return true;
+}
+
+}  // namespace
+
+TrailSetReader::TrailSetReader(std::string path, bool single)
+    : path_(std::move(path)), single_(single) {}
+
+TrailSetReader::~TrailSetReader() = default;
+
+bool TrailSetReader::Open(std::string *error) {
+    TrailName trail;
+    long long first = 0;
+    if (single_ || RotatedFileOf(path_, &trail, &first)) {
+        // One file on its own: a rotated one starts where its name says, and
+        // what its first line follows is in another file.
+        const bool rotated = RotatedFileOf(path_, &trail, &first);
+        parts_ = {{path_, SplitTrailName(path_).stem + SplitTrailName(path_).extension,
+                   rotated ? first : 1, false}};
+        firstLine_ = rotated ? first : 1;
+        startPrev_ = firstLine_ == 1 && !rotated ? kChainStart : "";
+        if (rotated && first > 1)
+            startNote_ = "checked on its own from line " + std::to_string(first) +
+                         " of its trail: its first line's link to the line before it is not checked";
+        number_ = firstLine_ - 1;
+        return OpenPart(0);
+    }
+    if (!ListTrailSet(path_, &parts_, error)) return false;
+    std::vector<PrunedFile> pruned;
+    if (!ReadPrunedRecord(path_, &pruned, error)) return false;
+    long long prunedThrough = 0;
+    std::string prunedHash;
+    for (const PrunedFile &p : pruned)
+        if (p.lastLine > prunedThrough) prunedThrough = p.lastLine, prunedHash = p.lastHash;
+    firstLine_ = parts_.size() > 1 ? parts_[0].firstLine : prunedThrough + 1;
+    startPrev_ = kChainStart;
+    if (firstLine_ > 1) {
+        if (prunedThrough == firstLine_ - 1) {
+            startPrev_ = prunedHash;
+            startNote_ = "starts at line " + std::to_string(firstLine_) + ": lines 1-" +
+                         std::to_string(firstLine_ - 1) + " were pruned (" +
+                         PrunedRecordName(SplitTrailName(path_)) + ")";
+        } else {
+            error_ = "lines " + std::to_string(prunedThrough + 1) + "-" +
+                     std::to_string(firstLine_ - 1) + " are missing: the file(s) before " +
+                     parts_[0].name + " were removed, and not by prune";
+            startPrev_ = "";
+        }
+    }
+    number_ = firstLine_ - 1;
+    return OpenPart(0);
+}
+
+bool TrailSetReader::OpenPart(std::size_t i) {
+    part_ = i;
+    reader_.reset();
+    file_.reset();
+    TrailFile::OpenResult opened;
+    std::string error;
+    file_ = TrailFile::Open(parts_[i].path, &opened, &error);
+    if (file_ == nullptr) {
+        // The current file may not be there yet, right after a rotation.
+        if (parts_[i].current && opened == TrailFile::OpenResult::kMissing) return true;
+        error_ = "cannot read " + parts_[i].path + ": " + error;
+        return false;
+    }
+    reader_ = std::make_unique<TrailReader>(*file_);
+    starts_.push_back({number_ + 1, parts_[i].current ? "" : parts_[i].name});
+    return true;
+}
+
+LineResult TrailSetReader::Next(std::string *line) {
+    if (!started_) {
+        started_ = true;
+        if (startPrev_.empty() && !error_.empty()) return LineResult::kBroken;
+    }
+    for (;;) {
+        if (reader_ == nullptr) {
+            if (!error_.empty()) return LineResult::kError;
+            return LineResult::kEnd;  // the current file is not there (yet)
+        }
+        const LineResult r = reader_->Next(line);
+        if (r == LineResult::kLine) {
+            ++number_;
+            return r;
+        }
+        if (r != LineResult::kEnd) {
+            error_ = reader_->Error();
+            return r;
+        }
+        if (parts_[part_].current || part_ + 1 >= parts_.size()) return LineResult::kEnd;
+        // The end of a rotated file: whole, and the next file begins right after it.
+        if (reader_->Unfinished() > 0) {
+            error_ = parts_[part_].name + " ends in an unfinished line: a rotated file is whole";
+            return LineResult::kBroken;
+        }
+        const TrailPart &next = parts_[part_ + 1];
+        if (!next.current && next.firstLine != number_ + 1) {
+            error_ = next.firstLine > number_ + 1
+                         ? "lines " + std::to_string(number_ + 1) + "-" +
+                               std::to_string(next.firstLine - 1) + " are missing: a file between " +
+                               parts_[part_].name + " and " + next.name + " was removed"
+                         : next.name + " starts at line " + std::to_string(next.firstLine) + ", but " +
+                               parts_[part_].name + " ends at line " + std::to_string(number_) +
+                               ": the files are out of order, or one was copied";
+            return LineResult::kBroken;
+        }
+        if (!OpenPart(part_ + 1)) return LineResult::kError;
+    }
+}
+
+std::string TrailSetReader::Where(long long line) const {
+    for (auto s = starts_.rbegin(); s != starts_.rend(); ++s) {
+        if (line < s->first) continue;
+        if (s->second.empty()) return "";
+        return s->second + " line " + std::to_string(line - s->first + 1);
+    }
+    return "";
+}
+
+bool TrailSetReader::CutShort() {
+    uint64_t size = 0;
+    std::string error;
+    return reader_ != nullptr && file_->Size(&size, &error) && size < reader_->Offset();
+}
+
+uint64_t TrailSetReader::Unfinished() const {
+    return reader_ != nullptr && parts_[part_].current ? reader_->Unfinished() : 0;
+}
+
+bool TrailSetReader::FollowRotation(std::string *why) {
+    if (reader_ == nullptr) {
+        // The current file was not there: it may be now, after files rotated
+        // from it meanwhile. Go on with the first file after what was read.
+        std::vector<TrailPart> parts;
+        if (!ListTrailSet(path_, &parts, why)) return false;
+        std::vector<TrailPart> kept(parts_.begin(), parts_.begin() + static_cast<long>(part_));
+        for (const TrailPart &p : parts)
+            if (p.current || p.firstLine > number_) kept.push_back(p);
+        if (kept.size() > part_ && !kept[part_].current && kept[part_].firstLine != number_ + 1) {
+            *why = "lost lines " + std::to_string(number_ + 1) + "-" +
+                   std::to_string(kept[part_].firstLine - 1) + " (" + kept[part_].name + " follows)";
+            return false;
+        }
+        parts_ = std::move(kept);
+        return OpenPart(part_) || (*why = error_, false);
+    }
+    FileIdentity mine, named;
+    std::string error;
+    if (!file_->Identity(&mine, &error)) {
+        *why = error;
+        return false;
+    }
+    const TrailFile::OpenResult now = TrailFile::IdentityOf(path_, &named, &error);
+    if (now == TrailFile::OpenResult::kOpened && named == mine) return true;  // nothing happened
+    // Renamed: look for it among the rotated files.
+    std::vector<TrailPart> parts;
+    if (!ListTrailSet(path_, &parts, why)) return false;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        FileIdentity id;
+        if (TrailFile::IdentityOf(parts[i].path, &id, &error) != TrailFile::OpenResult::kOpened ||
+            id != mine)
+            continue;
+        // Read on through it: what is kept from the earlier list is what was
+        // read already.
+        std::vector<TrailPart> kept(parts_.begin(), parts_.begin() + static_cast<long>(part_));
+        for (std::size_t j = i; j < parts.size(); ++j) kept.push_back(parts[j]);
+        parts_ = std::move(kept);
+        if (!starts_.empty()) starts_.back().second = parts_[part_].name;
+        return true;
+    }
+    *why = now == TrailFile::OpenResult::kMissing ? "was removed or renamed"
+                                                  : "was replaced by another file";
+    return false;
 }
 
 }  // namespace qz45trail

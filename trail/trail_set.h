@@ -13,9 +13,12 @@
 // each: the file's name, its first and last line, the last line's hash.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "trail_file.h"
+#include "trail_lines.h"
 #include "trail_row.h"
 
 namespace qz45trail {
@@ -63,5 +66,70 @@ struct PrunedFile {
 // Reads the pruned record beside the trail (none: an empty list). False,
 // with the reason, when it is there but does not read.
 bool ReadPrunedRecord(const std::string &path, std::vector<PrunedFile> *pruned, std::string *error);
+
+}  // namespace qz45trail
+
+namespace qz45trail {
+
+// Reads a trail's lines across its files, in order, numbered across them:
+// the rotated files beside the current one, then the current one. Between
+// files it checks that each begins where the one before it ended (kBroken
+// otherwise: a file missing, out of order, or one that ends unfinished).
+class TrailSetReader : public LineSource {
+public:
+    // The trail whose current file is path; with single, path alone.
+    explicit TrailSetReader(std::string path, bool single = false);
+    ~TrailSetReader() override;
+    TrailSetReader(const TrailSetReader &) = delete;
+    TrailSetReader &operator=(const TrailSetReader &) = delete;
+
+    // Lists the files and reads the pruned record; false with the reason.
+    // kBroken from the first Next() when the lines before the first file
+    // are gone without a record of their pruning.
+    bool Open(std::string *error);
+
+    // The number of the first line the files hold (1, or the first after
+    // pruned lines; a rotated file read alone starts where its name says),
+    // and the hash that line follows ("" when it cannot be known).
+    long long FirstLine() const { return firstLine_; }
+    const std::string &StartPrev() const { return startPrev_; }
+    // Why the trail starts after line 1, or "".
+    std::string StartNote() const { return startNote_; }
+
+    LineResult Next(std::string *line) override;
+    std::string Error() const override { return error_; }
+
+    long long Number() const { return number_; }  // of the last line yielded
+    // "audit-trail.2026-12-08T101500Z.000000123.jsonl line 5" for a line of
+    // a rotated file, "" for the current one or when unknown.
+    std::string Where(long long line) const;
+    // Bytes of an unfinished line at the end of the current file, as seen at
+    // the last kEnd.
+    uint64_t Unfinished() const;
+    // The files, once Open.
+    std::size_t Files() const { return parts_.size(); }
+
+    // For a follower at the end of the current file: when its name now
+    // stands for another file, and the one read so far was rotated (found
+    // under a rotated name), reading goes on through it into the new
+    // current file (true). False when the file was removed or replaced.
+    bool FollowRotation(std::string *why);
+    // Whether the file being read is now shorter than what was read of it.
+    bool CutShort();
+
+private:
+    bool OpenPart(std::size_t i);
+
+    std::string path_;
+    bool single_;
+    std::vector<TrailPart> parts_;
+    std::vector<std::pair<long long, std::string>> starts_;  // first line of each file read
+    std::size_t part_ = 0;
+    std::unique_ptr<TrailFile> file_;
+    std::unique_ptr<TrailReader> reader_;
+    long long firstLine_ = 1, number_ = 0;
+    std::string startPrev_, startNote_, error_;
+    bool started_ = false;
+};
 
 }  // namespace qz45trail

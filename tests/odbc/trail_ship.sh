@@ -16,6 +16,10 @@
 #           followed while the server stops and starts
 #   follow  a follower started before the trail exists: a line holding U+0000,
 #           a writer's torn line followed by the next event, the file replaced
+#   rotate  a trail the service rotates every few lines, written by two
+#           processes while a follower ships it: every line once, positions
+#           running on across files; prune removes what is shipped, keeps
+#           what is not, and what remains verifies and ships on
 #   plant   a trail of four processes: shipped, verified, filtered
 # POSTGRES_DIR/env (scripts/postgres.sh init) gives the server; WINE_RUN the
 # Wine runner.
@@ -87,7 +91,7 @@ rows_are() { [ "$(rows "$1" 2>/dev/null)" = "$2" ]; }
 stored_line() { q "SELECT line_text FROM audit_trail WHERE machine = '$1' AND line_no = $2"; }
 
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
-rm -f odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out
+rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate
 
 # The plant set-up, once: the owner makes the tables from qz45trail's own
 # statements, with the shipper's and the auditor's grants.
@@ -325,6 +329,51 @@ follow)
     kill $pid 2>/dev/null
     ;;
 
+rotate)
+    mkdir -p odbc_rotate
+    trail='odbc_rotate\trail.jsonl' m=rotate-a
+    export QZ45_AUDIT_TRAIL_ROTATE_KB=4
+    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_rotate.out 2>&1 &
+    pid=$!
+    for p in 1 2; do send --type Startup --user "op$p" --domain PLANT --message "process $p" --repeat 40 & done
+    wait %2 %3 2>/dev/null
+    files=$(ls odbc_rotate | grep -c '^trail\.2.*\.jsonl$')
+    [ "$files" -ge 8 ] || bad "the trail was rotated into $files file(s) only"
+    wait_for 60 rows_are $m 80 || bad "the follower shipped $(rows $m) of 80 lines across the rotations"
+    [ "$(q "SELECT count(DISTINCT line_no) || '|' || min(line_no) || '|' || max(line_no) FROM audit_trail WHERE machine = '$m'")" = "80|1|80" ] ||
+        bad "the stored positions do not run 1-80 once each"
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    tr -d '\r' <odbc_rotate.out >>"$log"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: every line of .*trail.jsonl is in the database$" "verify the rotated trail with the database"
+    printf '%s\n' "$out" | grep -q "^80 lines, chain intact in $((files + 1)) files$" || bad "verify: $out"
+
+    # More lines, not shipped: prune takes the shipped files only.
+    send --type Startup --user op3 --domain PLANT --message "not shipped yet" --repeat 20
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m --dry-run
+    expect 0 "would be pruned" "prune --dry-run"
+    [ "$(ls odbc_rotate | grep -c '^trail\.2.*\.jsonl$')" -gt "$files" ] || bad "--dry-run removed files"
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "kept trail\..* and after: line [0-9]* is not in the database for machine $m" "prune keeps what is not shipped"
+    pruned=$(printf '%s\n' "$out" | grep -c '^pruned ')
+    [ "$pruned" -ge 5 ] || bad "prune removed $pruned file(s)"
+    first=$(ls odbc_rotate | grep '^trail\.2.*\.jsonl$' | sort -t. -k3,3n | head -1 | cut -d. -f3 | sed 's/^0*//')
+    [ "$first" -le 81 ] || bad "prune removed a file with lines not shipped (the first file left starts at $first)"
+    run verify "$trail"
+    expect 0 "starts at line $first: lines 1-$((first - 1)) were pruned" "verify after prune"
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "machine $m: 20 line(s) shipped" "ship after prune"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: every line of .*trail.jsonl is in the database$" "verify after prune, with the database"
+    # A pruned file is not put back by the shipper, and a file removed by
+    # hand, not by prune, is a gap.
+    rm "odbc_rotate/$(ls odbc_rotate | grep '^trail\.2.*\.jsonl$' | sort -t. -k3,3n | head -1)"
+    run verify "$trail"
+    expect 1 "are missing: the file(s) before .* were removed, and not by prune" "a file removed by hand"
+    unset QZ45_AUDIT_TRAIL_ROTATE_KB
+    ;;
+
 plant)
     trail=odbc_plant.jsonl m=plant-a
     pids=""
@@ -368,6 +417,6 @@ esac
 if grep -q -F -e "$QZ45_SHIPPER_PW" -e "$QZ45_AUDITOR_PW" "$log" odbc_*.out 2>/dev/null; then
     bad "a password appears in qz45trail's output"
 fi
-rm -f odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_*.conn "$log"
+rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_*.conn "$log"
 [ $fail -eq 0 ] && echo "odbc $case_: ok"
 exit $fail

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <vector>
 
 #include "exit_codes.h"
+#include "sha256.h"
 #include "table.h"
 #include "trail_chain.h"
 #include "trail_lines.h"
@@ -88,21 +90,45 @@ UtcTime FromTimestamp(const SQL_TIMESTAMP_STRUCT &s) {
 
 namespace {
 
-void ReadRow(OdbcStatement *select, Row *row) {
+// The trail table's columns as a block of rows holds them: room for the
+// texts of a trail line the service writes, the few longer ones read again.
+std::vector<OdbcRowBlock::Column> BlockColumns() {
+    std::vector<OdbcRowBlock::Column> columns;
+    for (const Column &c : kColumns) {
+        switch (c.kind) {
+        case ColumnKind::kInteger:
+        case ColumnKind::kBigInt: columns.push_back({OdbcType::kInteger, 0}); break;
+        case ColumnKind::kTime: columns.push_back({OdbcType::kTimestamp, 0}); break;
+        case ColumnKind::kLongText:
+        case ColumnKind::kJson: columns.push_back({OdbcType::kText, 2048}); break;
+        default: columns.push_back({OdbcType::kText, 256}); break;
+        }
+    }
+    return columns;
+}
+
+// Row r of the block; each field as a fresh Field would hold it, the room
+// of its text kept.
+void ReadRow(OdbcRowBlock *block, std::size_t r, Row *row) {
     for (int i = 0; i < kColumnCount; ++i) {
         Field &f = (*row)[i];
-        f = Field{};
         const SQLUSMALLINT column = static_cast<SQLUSMALLINT>(i + 1);
         switch (kColumns[i].kind) {
         case ColumnKind::kInteger:
-        case ColumnKind::kBigInt: f.null = !select->GetInteger(column, &f.number); break;
+        case ColumnKind::kBigInt:
+            f.null = !block->Integer(r, column, &f.number);
+            if (f.null) f.number = 0;
+            break;
         case ColumnKind::kTime: {
             SQL_TIMESTAMP_STRUCT s{};
-            f.null = !select->GetTimestamp(column, &s);
-            if (!f.null) f.time = FromTimestamp(s);
+            f.null = !block->Timestamp(r, column, &s);
+            f.time = f.null ? UtcTime{} : FromTimestamp(s);
             break;
         }
-        default: f.null = !select->GetText(column, &f.text); break;
+        default:
+            f.null = !block->Text(r, column, &f.text);
+            if (f.null) f.text.clear();
+            break;
         }
     }
 }
@@ -143,62 +169,102 @@ int Verdict(const std::string &machine, const std::string &what, int code) {
     return code;
 }
 
+// Rows per fetch, and line numbers per query: the driver may hold a query's
+// whole result in memory.
+constexpr std::size_t kBlockRows = 256;
+constexpr long long kRangeLines = 10000;
+
+// The first line number after `after` that machine has in the trail table;
+// false when there is none.
+bool NextStoredLine(const Database &db, const std::string &machine, long long after,
+                    long long *n) {
+    OdbcStatement next(db.connection);
+    next.Prepare(std::string("SELECT MIN(line_no) FROM ") + kTable +
+                 " WHERE machine = ? AND line_no > ?");
+    next.BindText(1, &machine);
+    next.BindInteger(2, &after);
+    next.Execute();
+    const bool found = next.Fetch() && next.GetInteger(1, n);
+    next.CloseCursor();
+    return found;
+}
+
 // One machine's stored trail, with its file as a witness when there is one.
 int VerifyMachine(const Database &db, const std::string &machine, LineSource *file,
                   long long witnessFrom, const std::string &fileName, long long acceptUnchained) {
     const ShipmentLog log = ReadShipmentLog(db, machine);
+    // A range of line numbers per query, read a block of rows per fetch.
     OdbcStatement select(db.connection);
     select.Prepare("SELECT " + ColumnList() + " FROM " + kTable +
-                   " WHERE machine = ? ORDER BY line_no");
-    select.BindText(1, &machine);
-    select.Execute();
+                   " WHERE machine = ? AND line_no > ? AND line_no <= ? ORDER BY line_no");
+    OdbcRowBlock block(&select, BlockColumns(), kBlockRows);
 
+    Sha256 hasher;
     ChainCheck chain;
     Row stored, derived;
     long long count = 0, replaced = 0, fileEndsAfter = -1;
     std::string lastSubmitted, fileLine;
-    while (select.Fetch()) {
-        ReadRow(&select, &stored);
-        const long long n = stored[kLineNo].number;
-        if (n != count + 1)
-            return Verdict(machine, Range(count + 1, n - 1) + " missing: removed from the database",
-                           kExitBroken);
-        const std::string &text = stored[kLineText].text;
-        std::string why;
-        if (!RowFromLine(machine, n, text, &derived, &why))
-            return Verdict(machine, "line " + std::to_string(n) + ": its stored text is not a trail "
-                           "line (" + why + "): changed in the database", kExitBroken);
-        if (const char *column = FirstDifference(stored, derived))
-            return Verdict(machine, "line " + std::to_string(n) + ": column " + column +
-                           " does not match the line's text: changed in the database", kExitBroken);
-        const auto logged = log.lastLines.find(n);
-        if (logged != log.lastLines.end() && logged->second != stored[kLineSha256].text)
-            return Verdict(machine, "line " + std::to_string(n) + " is not the line the shipment "
-                           "log recorded: changed in the database", kExitBroken);
-        if (file != nullptr && fileEndsAfter < 0 && n >= witnessFrom) {
-            switch (file->Next(&fileLine)) {
-            case TrailReader::Result::kLine:
-                if (fileLine != text)
-                    return Verdict(machine, fileName + " line " + std::to_string(n) +
-                                   " differs from the line stored in the database: the file was "
-                                   "changed or re-chained after the line was shipped", kExitBroken);
-                break;
-            case TrailReader::Result::kEnd: fileEndsAfter = n - 1; break;
-            case TrailReader::Result::kTooLong:
-                return Verdict(machine, fileName + " line " + std::to_string(n) +
-                               " is longer than any trail line", kExitBroken);
-            case TrailReader::Result::kError:
-                std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", fileName.c_str(),
-                             file->Error().c_str());
-                return kExitFailed;
+    // The first range from the lowest number on, so that a row numbered
+    // below 1 shows as the first.
+    for (long long after = LLONG_MIN, upTo = kRangeLines;; after = count, upTo = count + kRangeLines) {
+        select.ClearParameters();
+        select.BindText(1, &machine);
+        select.BindInteger(2, &after);
+        select.BindInteger(3, &upTo);
+        select.Execute();
+        bool any = false;
+        while (block.Fetch()) {
+            for (std::size_t r = 0; r < block.Rows(); ++r) {
+                any = true;
+                ReadRow(&block, r, &stored);
+                const long long n = stored[kLineNo].number;
+                if (n != count + 1)
+                    return Verdict(machine, Range(count + 1, n - 1) + " missing: removed from the database",
+                                   kExitBroken);
+                const std::string &text = stored[kLineText].text;
+                std::string why;
+                if (!RowFromLine(machine, n, text, &derived, &why, &hasher))
+                    return Verdict(machine, "line " + std::to_string(n) + ": its stored text is not a trail "
+                                   "line (" + why + "): changed in the database", kExitBroken);
+                if (const char *column = FirstDifference(stored, derived))
+                    return Verdict(machine, "line " + std::to_string(n) + ": column " + column +
+                                   " does not match the line's text: changed in the database", kExitBroken);
+                const auto logged = log.lastLines.find(n);
+                if (logged != log.lastLines.end() && logged->second != stored[kLineSha256].text)
+                    return Verdict(machine, "line " + std::to_string(n) + " is not the line the shipment "
+                                   "log recorded: changed in the database", kExitBroken);
+                if (file != nullptr && fileEndsAfter < 0 && n >= witnessFrom) {
+                    switch (file->Next(&fileLine)) {
+                    case TrailReader::Result::kLine:
+                        if (fileLine != text)
+                            return Verdict(machine, fileName + " line " + std::to_string(n) +
+                                           " differs from the line stored in the database: the file was "
+                                           "changed or re-chained after the line was shipped", kExitBroken);
+                        break;
+                    case TrailReader::Result::kEnd: fileEndsAfter = n - 1; break;
+                    case TrailReader::Result::kTooLong:
+                        return Verdict(machine, fileName + " line " + std::to_string(n) +
+                                       " is longer than any trail line", kExitBroken);
+                    case TrailReader::Result::kError:
+                        std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", fileName.c_str(),
+                                     file->Error().c_str());
+                        return kExitFailed;
+                    }
+                }
+                chain.Add(n, text, &hasher);
+                count = n;
+                replaced += stored[kReplaced].number != 0;
+                if (!stored[kSubmitted].null) lastSubmitted = UtcText(stored[kSubmitted].time);
             }
         }
-        chain.Add(n, text);
-        count = n;
-        replaced += stored[kReplaced].number != 0;
-        if (!stored[kSubmitted].null) lastSubmitted = UtcText(stored[kSubmitted].time);
+        select.CloseCursor();
+        if (any) continue;
+        // No line in the range: the end, or a gap up to the next stored line.
+        long long next = 0;
+        if (!NextStoredLine(db, machine, count, &next)) break;
+        return Verdict(machine, Range(count + 1, next - 1) + " missing: removed from the database",
+                       kExitBroken);
     }
-    select.CloseCursor();
     db.connection.Rollback();
 
     if (count == 0 && log.lastLines.empty() && file == nullptr)
@@ -364,11 +430,13 @@ std::string InsertSql(const Database &db) {
     return std::string("INSERT INTO ") + kTable + " (" + ColumnList() + ") VALUES (" + values + ")";
 }
 
-void BindRow(OdbcStatement *insert, const Row &row) {
-    insert->ClearParameters();
+namespace {
+
+// The row's values as the parameters from number first on.
+void BindRowAt(OdbcStatement *insert, const Row &row, std::size_t first) {
     for (int i = 0; i < kColumnCount; ++i) {
         const Field &f = row[i];
-        const SQLUSMALLINT n = static_cast<SQLUSMALLINT>(i + 1);
+        const SQLUSMALLINT n = static_cast<SQLUSMALLINT>(first + i);
         switch (kColumns[i].kind) {
         case ColumnKind::kInteger:
         case ColumnKind::kBigInt: insert->BindInteger(n, f.null ? nullptr : &f.number); break;
@@ -380,6 +448,74 @@ void BindRow(OdbcStatement *insert, const Row &row) {
         default: insert->BindText(n, f.null ? nullptr : &f.text); break;
         }
     }
+}
+
+std::string LineRange(const std::vector<Row> &rows, std::size_t first, std::size_t end) {
+    return Range(rows[first][kLineNo].number, rows[end - 1][kLineNo].number);
+}
+
+}  // namespace
+
+void BindRow(OdbcStatement *insert, const Row &row) {
+    insert->ClearParameters();
+    BindRowAt(insert, row, 1);
+}
+
+RowInserter::RowInserter(const Database &db) : db_(db), many_(db.connection), one_(db.connection) {}
+
+void RowInserter::Insert(const std::vector<Row> &rows) {
+    for (std::size_t at = 0; at < rows.size(); at += kRowsPerInsert) {
+        const std::size_t n = std::min(kRowsPerInsert, rows.size() - at);
+        try {
+            InsertMany(rows, at, n);
+        } catch (const OdbcError &e) {
+            if (e.Transient())
+                throw OdbcError(LineRange(rows, 0, at + n) + ": " + e.what(), e.State());
+            db_.connection.Rollback();
+            FindRefused(rows, at + n, e);
+        }
+    }
+}
+
+void RowInserter::InsertMany(const std::vector<Row> &rows, std::size_t first, std::size_t count) {
+    if (count != manyRows_) {
+        const std::string one = InsertSql(db_);
+        const std::string values = one.substr(one.find(" VALUES ") + 8);
+        std::string sql = one;
+        for (std::size_t i = 1; i < count; ++i) sql += ", " + values;
+        manyRows_ = 0;
+        many_.Prepare(sql);
+        manyRows_ = count;
+    }
+    many_.ClearParameters();
+    for (std::size_t i = 0; i < count; ++i) BindRowAt(&many_, rows[first + i], 1 + i * kColumnCount);
+    many_.Execute();
+}
+
+void RowInserter::FindRefused(const std::vector<Row> &rows, std::size_t end,
+                              const OdbcError &failure) {
+    // The rows before `end` that went in with the transaction, again, one
+    // INSERT each: the first refused is the line to name.
+    std::size_t at = 0;
+    try {
+        if (!onePrepared_) {
+            one_.Prepare(InsertSql(db_));
+            onePrepared_ = true;
+        }
+        for (; at < end; ++at) {
+            BindRow(&one_, rows[at]);
+            one_.Execute();
+        }
+    } catch (const OdbcError &e) {
+        try {
+            db_.connection.Rollback();
+        } catch (const OdbcError &) {
+            // The connection is gone: nothing of the transaction stays.
+        }
+        throw OdbcError(LineRange(rows, at, at + 1) + ": " + e.what(), e.State());
+    }
+    db_.connection.Rollback();
+    throw OdbcError(LineRange(rows, 0, end) + ": " + failure.what(), failure.State());
 }
 
 void LogShipment(const Database &db, const std::string &machine, long long first, long long last,

@@ -3,6 +3,7 @@
 // qz45trail shows and checks there.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,38 @@ void EnsureTables(const Database &db);
 // The INSERT of one row, parameters in column order.
 std::string InsertSql(const Database &db);
 void BindRow(OdbcStatement *insert, const Row &row);
+
+// Inserts rows into the trail table in as few statements as it can: up to
+// kRowsPerInsert rows in one INSERT, their values bound as parameters. Keeps
+// its statements prepared from one call to the next.
+class RowInserter {
+public:
+    static constexpr std::size_t kRowsPerInsert = 500;
+
+    explicit RowInserter(const Database &db);
+    RowInserter(const RowInserter &) = delete;
+    RowInserter &operator=(const RowInserter &) = delete;
+
+    // Inserts rows in the connection's transaction and leaves it open: the
+    // caller commits. A failure that waiting may mend (OdbcError::Transient)
+    // throws as it came, with "lines A-B: " in front. Any other rolls the
+    // transaction back and inserts the rows again one by one, to find the
+    // first the server refuses, then rolls back again and throws OdbcError
+    // "line N: <the driver's words for that row>" (or "lines A-B: <the words
+    // for all of them>" when no row is refused on its own).
+    void Insert(const std::vector<Row> &rows);
+
+private:
+    void InsertMany(const std::vector<Row> &rows, std::size_t first, std::size_t count);
+    [[noreturn]] void FindRefused(const std::vector<Row> &rows, std::size_t end,
+                                  const OdbcError &failure);
+
+    const Database &db_;
+    OdbcStatement many_;
+    std::size_t manyRows_ = 0;  // rows of the INSERT prepared in many_ (0: none yet)
+    OdbcStatement one_;
+    bool onePrepared_ = false;
+};
 
 // Records in the shipment log that lines first..last of machine, the last
 // with the SHA-256 sha, went in with this transaction.

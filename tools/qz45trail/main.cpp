@@ -17,6 +17,7 @@
 
 #include "database.h"
 #include "exit_codes.h"
+#include "prune.h"
 #include "review.h"
 #include "ship.h"
 #include "table.h"
@@ -143,7 +144,8 @@ int main() {
                  "  qz45trail verify ...                check a trail (see verify --help)\n"
                  "  qz45trail ship ...                  ship a trail (see ship --help)\n"
                  "  qz45trail schema ...                the database's tables as SQL\n"
-                 "  qz45trail review ...                the trail in the database as a web page",
+                 "  qz45trail review ...                the trail in the database as a web page\n"
+                 "  qz45trail prune ...                 remove rotated files the database holds",
                  "qz45trail"};
     app.footer(kFooter);
     app.require_subcommand(0, 1);
@@ -173,7 +175,9 @@ int main() {
                   "FILE too, that every stored line is FILE's line at its position, byte for "
                   "byte, and which of FILE's lines are not shipped yet. Without FILE, every "
                   "machine in the database (or --machine's) is checked.");
-    verify->add_option("FILE", vo.file, "the trail file");
+    verify->add_option("FILE", vo.file,
+                       "the trail file: the current one stands for the whole trail, its rotated "
+                       "files (found beside it by name) with it; a rotated one is checked alone");
     vc.Add(verify);
     verify->add_option("--machine", vo.machine,
                        "the machine whose stored lines are checked (with FILE: the computer's "
@@ -181,6 +185,7 @@ int main() {
     verify->add_option("--unchained", vo.unchained,
                        "accept exactly N lines without chain members before the chain (a trail "
                        "begun before chaining)")->type_name("N")->check(CLI::NonNegativeNumber);
+    verify->add_flag("--single", vo.single, "check FILE alone, without the trail's rotated files");
 
     ShipOptions so;
     Connection sc;
@@ -208,6 +213,26 @@ int main() {
     schema->add_option("--reviewer", roles.reviewer,
                        "the role of the review page: SELECT, and INSERT on the reviews only");
 
+    PruneOptions po;
+    Connection pc;
+    CLI::App *prune = app.add_subcommand(
+        "prune", "Removes the oldest rotated files of the trail whose current file is FILE, one "
+                 "after another, as long as the database holds every line of each for the "
+                 "machine, byte for byte at its position, and (with --keep-days) its last line "
+                 "is older than N days. Never the current file, nor a file after one that is "
+                 "kept. Each file is recorded in <trail>.pruned<extension> (its name, its lines, "
+                 "its last line's hash) before it goes, so that verify still checks what remains "
+                 "as one chain.");
+    prune->add_option("FILE", po.file, "the trail's current file")->required();
+    pc.Add(prune);
+    prune->add_option("--machine", po.machine, "the machine's name in the database (default: the "
+                                               "computer's name)");
+    prune->add_option("--keep-days", po.keepDays, "keep files whose last line is younger than N "
+                                                   "days")->type_name("N")->check(CLI::NonNegativeNumber);
+    prune->add_option("--archive", po.archive, "move the files to FOLDER instead of deleting them")
+        ->type_name("FOLDER");
+    prune->add_flag("--dry-run", po.dryRun, "say what would be pruned, change nothing");
+
     ReviewOptions ro;
     Connection rc;
     CLI::App *review = app.add_subcommand(
@@ -230,6 +255,11 @@ int main() {
 
     try {
         if (*schema) return PrintSchema(roles);
+        if (*prune) {
+            if (!pc.Given()) return Usage("prune needs a database: --odbc, --odbc-file or --odbc-env");
+            if (!pc.Resolve(&po.connection)) return kExitUsage;
+            return Prune(po);
+        }
         if (*review) {
             if (!rc.Given()) return Usage("review needs a database: --odbc, --odbc-file or --odbc-env");
             if (!rc.Resolve(&ro.connection)) return kExitUsage;

@@ -204,7 +204,7 @@ bool OdbcStatement::GetText(SQLUSMALLINT column, std::string *utf8) {
         all.append(buffer, more ? room : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
         if (!more) break;
     }
-    *utf8 = Utf8(all.data(), all.size());
+    Utf8Into(all.data(), all.size(), utf8);
     return true;
 }
 
@@ -224,6 +224,157 @@ bool OdbcStatement::GetTimestamp(SQLUSMALLINT column, SQL_TIMESTAMP_STRUCT *valu
                            &indicator),
                 "cannot read a time column");
     return indicator != SQL_NULL_DATA;
+}
+
+void Utf8Into(const SQLWCHAR *text, std::size_t length, std::string *utf8) {
+    // At most 3 bytes for each unit: a pair of surrogates makes 4.
+    utf8->resize(length * 3);
+    char *out = &(*utf8)[0];
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned long c = text[i];
+        if (c < 0x80) {
+            out[n++] = static_cast<char>(c);
+            continue;
+        }
+        if (c < 0x800) {
+            out[n++] = static_cast<char>(0xC0 | (c >> 6));
+            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+            out[n++] = static_cast<char>(0xF0 | (c >> 18));
+            out[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+        out[n++] = static_cast<char>(0xE0 | (c >> 12));
+        out[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    utf8->resize(n);
+}
+
+namespace {
+
+void SetAttribute(const OdbcHandle &stmt, SQLINTEGER attribute, SQLPOINTER value) {
+    stmt.Check(SQLSetStmtAttrW(stmt.Get(), attribute, value, 0),
+               "cannot set up the fetching of rows in blocks");
+}
+
+}  // namespace
+
+OdbcRowBlock::OdbcRowBlock(OdbcStatement *statement, const std::vector<Column> &columns,
+                           std::size_t rows)
+    : statement_(*statement), rows_(rows == 0 ? 1 : rows), status_(rows_) {
+    columns_.resize(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        Bound &b = columns_[i];
+        b.type = columns[i].type;
+        b.room = columns[i].room + 1;
+        b.indicators.resize(rows_);
+        if (b.type == OdbcType::kText) b.texts.resize(rows_ * b.room);
+        if (b.type == OdbcType::kInteger) b.integers.resize(rows_);
+        if (b.type == OdbcType::kTimestamp) b.times.resize(rows_);
+    }
+    const OdbcHandle &stmt = statement_.Handle();
+    try {
+        SetAttribute(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
+        SetAttribute(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows_));
+        SetAttribute(stmt, SQL_ATTR_ROW_STATUS_PTR, status_.data());
+        SetAttribute(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_);
+        for (std::size_t i = 0; i < columns_.size(); ++i) {
+            Bound &b = columns_[i];
+            const SQLUSMALLINT n = static_cast<SQLUSMALLINT>(i + 1);
+            SQLRETURN ret = SQL_ERROR;
+            switch (b.type) {
+            case OdbcType::kText:
+                ret = SQLBindCol(stmt.Get(), n, SQL_C_WCHAR, b.texts.data(),
+                                 static_cast<SQLLEN>(b.room * sizeof(SQLWCHAR)), b.indicators.data());
+                break;
+            case OdbcType::kInteger:
+                ret = SQLBindCol(stmt.Get(), n, SQL_C_SBIGINT, b.integers.data(), 0,
+                                 b.indicators.data());
+                break;
+            case OdbcType::kTimestamp:
+                ret = SQLBindCol(stmt.Get(), n, SQL_C_TYPE_TIMESTAMP, b.times.data(),
+                                 sizeof(SQL_TIMESTAMP_STRUCT), b.indicators.data());
+                break;
+            }
+            stmt.Check(ret, "cannot bind a column");
+        }
+    } catch (...) {
+        Unbind();
+        throw;
+    }
+}
+
+OdbcRowBlock::~OdbcRowBlock() { Unbind(); }
+
+void OdbcRowBlock::Unbind() {
+    // The statement forgets the buffers before they go.
+    const SQLHANDLE stmt = statement_.Handle().Get();
+    SQLFreeStmt(stmt, SQL_UNBIND);
+    SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+}
+
+bool OdbcRowBlock::Fetch() {
+    fetched_ = 0;
+    const OdbcHandle &stmt = statement_.Handle();
+    const SQLRETURN ret = SQLFetch(stmt.Get());
+    stmt.Check(ret, "cannot fetch a row");
+    if (ret == SQL_NO_DATA) {
+        fetched_ = 0;
+        return false;
+    }
+    if (fetched_ > rows_) fetched_ = rows_;
+    for (std::size_t i = 0; i < Rows(); ++i)
+        if (status_[i] == SQL_ROW_ERROR) stmt.Check(SQL_ERROR, "cannot fetch a row");
+    return fetched_ > 0;
+}
+
+const OdbcRowBlock::Bound &OdbcRowBlock::At(SQLUSMALLINT column, OdbcType type) const {
+    if (column < 1 || column > columns_.size() || columns_[column - 1].type != type)
+        throw std::logic_error("a column read as what it was not bound as");
+    return columns_[column - 1];
+}
+
+bool OdbcRowBlock::Text(std::size_t row, SQLUSMALLINT column, std::string *utf8) {
+    const Bound &b = At(column, OdbcType::kText);
+    const SQLLEN indicator = b.indicators[row];
+    if (indicator == SQL_NULL_DATA) return false;
+    if (indicator >= 0 && static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) < b.room) {
+        Utf8Into(&b.texts[row * b.room], static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR),
+                 utf8);
+        return true;
+    }
+    // Longer than its room: read whole from the driver, at its row.
+    const OdbcHandle &stmt = statement_.Handle();
+    stmt.Check(SQLSetPos(stmt.Get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
+                         SQL_LOCK_NO_CHANGE),
+               "cannot read a long text");
+    return statement_.GetText(column, utf8);
+}
+
+bool OdbcRowBlock::Integer(std::size_t row, SQLUSMALLINT column, long long *value) const {
+    const Bound &b = At(column, OdbcType::kInteger);
+    if (b.indicators[row] == SQL_NULL_DATA) return false;
+    *value = b.integers[row];
+    return true;
+}
+
+bool OdbcRowBlock::Timestamp(std::size_t row, SQLUSMALLINT column,
+                             SQL_TIMESTAMP_STRUCT *value) const {
+    const Bound &b = At(column, OdbcType::kTimestamp);
+    if (b.indicators[row] == SQL_NULL_DATA) return false;
+    *value = b.times[row];
+    return true;
 }
 
 }  // namespace qz45trail

@@ -9,9 +9,11 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstddef>
 #include <deque>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "win_text.h"
 
@@ -89,6 +91,8 @@ public:
     bool GetInteger(SQLUSMALLINT column, long long *value);
     bool GetTimestamp(SQLUSMALLINT column, SQL_TIMESTAMP_STRUCT *value);
 
+    const OdbcHandle &Handle() const { return stmt_; }
+
 private:
     OdbcHandle stmt_;
     std::deque<std::wstring> texts_;
@@ -96,5 +100,59 @@ private:
     std::deque<SQL_TIMESTAMP_STRUCT> times_;
     std::deque<SQLLEN> indicators_;
 };
+
+// What a result column is read as by OdbcRowBlock.
+enum class OdbcType { kText, kInteger, kTimestamp };
+
+// A result read a block of rows per fetch: each column bound to an array of
+// its own, all filled by one call into the driver, rather than one call per
+// value. A text longer than its column's room is read whole when asked for.
+// Binds on construction, before the statement is executed; unbinds when
+// destroyed. The statement must outlive it.
+class OdbcRowBlock {
+public:
+    struct Column {
+        OdbcType type;
+        std::size_t room;  // texts: UTF-16 units a value may have without a second read
+    };
+    // The result's columns, numbered from 1 in the order given; rows per block.
+    OdbcRowBlock(OdbcStatement *statement, const std::vector<Column> &columns, std::size_t rows);
+    ~OdbcRowBlock();
+    OdbcRowBlock(const OdbcRowBlock &) = delete;
+    OdbcRowBlock &operator=(const OdbcRowBlock &) = delete;
+
+    // The next block of rows of the executed statement; false at the end.
+    bool Fetch();
+    // Rows in the block fetched last.
+    std::size_t Rows() const { return static_cast<std::size_t>(fetched_); }
+
+    // The value of a column (from 1) in a row of the block (from 0); false
+    // when NULL.
+    bool Text(std::size_t row, SQLUSMALLINT column, std::string *utf8);
+    bool Integer(std::size_t row, SQLUSMALLINT column, long long *value) const;
+    bool Timestamp(std::size_t row, SQLUSMALLINT column, SQL_TIMESTAMP_STRUCT *value) const;
+
+private:
+    struct Bound {
+        OdbcType type;
+        std::size_t room;              // texts: UTF-16 units, the terminator included
+        std::vector<SQLWCHAR> texts;   // rows * room
+        std::vector<SQLBIGINT> integers;
+        std::vector<SQL_TIMESTAMP_STRUCT> times;
+        std::vector<SQLLEN> indicators;
+    };
+    const Bound &At(SQLUSMALLINT column, OdbcType type) const;
+    void Unbind();
+
+    OdbcStatement &statement_;
+    std::size_t rows_;
+    std::vector<Bound> columns_;
+    std::vector<SQLUSMALLINT> status_;
+    SQLULEN fetched_ = 0;
+};
+
+// UTF-16 as UTF-8 into *utf8, whose room is kept for the next; an unpaired
+// surrogate becomes U+FFFD, as with the system's conversion.
+void Utf8Into(const SQLWCHAR *text, std::size_t length, std::string *utf8);
 
 }  // namespace qz45trail

@@ -11,6 +11,7 @@
 #include "exit_codes.h"
 #include "sha256.h"
 #include "trail_file.h"
+#include "trail_set.h"
 #include "verify.h"
 
 namespace qz45trail {
@@ -46,7 +47,7 @@ public:
                 Database db(o_.connection);
                 connected_ = true;
                 EnsureTables(db);
-                reader_->Seek(committedOffset_);
+                Reposition();
                 Sync(db);
                 if (o_.follow) {
                     std::printf("%s %s as machine %s: %lld line(s) in the database\n",
@@ -73,15 +74,20 @@ public:
     }
 
 private:
-    // Opens the trail; with follow, waits until it exists.
+    // Opens the trail (its rotated files and the current one); with follow,
+    // waits until it exists.
     bool OpenTrail() {
         bool said = false;
         for (;;) {
-            TrailFile::OpenResult opened;
+            std::vector<TrailPart> parts;
             std::string error;
-            file_ = TrailFile::Open(o_.file, &opened, &error);
-            if (file_ != nullptr) break;
-            if (opened != TrailFile::OpenResult::kMissing || !o_.follow) {
+            FileIdentity id;
+            const TrailFile::OpenResult named = TrailFile::IdentityOf(o_.file, &id, &error);
+            if (named == TrailFile::OpenResult::kOpened) break;
+            if (named == TrailFile::OpenResult::kMissing && ListTrailSet(o_.file, &parts, &error) &&
+                parts.size() > 1)
+                break;  // rotated a moment ago: the new file comes with the next line
+            if (named != TrailFile::OpenResult::kMissing || !o_.follow) {
                 std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", o_.file.c_str(),
                              error.c_str());
                 return false;
@@ -93,11 +99,24 @@ private:
             }
             Sleep(1000);
         }
-        std::string error;
-        if (!file_->Identity(&identity_, &error))
-            throw ReadFailure("cannot read " + o_.file + ": " + error);
-        reader_ = std::make_unique<TrailReader>(*file_);
+        Reposition();
+        committedLines_ = reader_->FirstLine() - 1;
         return true;
+    }
+
+    // A reader of the trail that goes on after the lines known to be in the
+    // database: the files are listed again, and read up to there.
+    void Reposition() {
+        reader_ = std::make_unique<TrailSetReader>(o_.file);
+        std::string error, line;
+        if (!reader_->Open(&error)) throw ReadFailure(error);
+        if (reader_->FirstLine() > 1 && committedLines_ == 0) return;  // the first time
+        while (reader_->Number() < committedLines_) {
+            const long long n = reader_->Number() + 1;
+            if (!Next(&line, n))
+                throw Refusal(o_.file + " has fewer lines than the " + std::to_string(committedLines_) +
+                              " shipped from it: it was cut off or replaced; stopped");
+        }
     }
 
     int Stop(const char *why, int code) {
@@ -106,17 +125,20 @@ private:
         return code;
     }
 
-    // The next whole line, false at the end; a read failure or a line too
-    // long for a trail throws.
+    // The next whole line, false at the end; a read failure, a line too long
+    // for a trail or files that do not follow on from one another throw.
     bool Next(std::string *line, long long n) {
         switch (reader_->Next(line)) {
-        case TrailReader::Result::kLine: return true;
-        case TrailReader::Result::kEnd: return false;
-        case TrailReader::Result::kTooLong:
+        case LineResult::kLine: return true;
+        case LineResult::kEnd: return false;
+        case LineResult::kTooLong:
             throw Refusal(o_.file + " line " + std::to_string(n) +
                           " is longer than any trail line: shipping stops there, the " +
                           std::to_string(n - 1) + " line(s) before it are in the database");
-        case TrailReader::Result::kError: break;
+        case LineResult::kBroken:
+            throw Refusal(o_.file + ": " + reader_->Error() + "; shipping stops at line " +
+                          std::to_string(n));
+        case LineResult::kError: break;
         }
         throw ReadFailure("cannot read " + o_.file + " line " + std::to_string(n) + ": " +
                           reader_->Error());
@@ -125,6 +147,22 @@ private:
     // Reads what the database holds for this machine past the lines known to
     // be there, checks each against the file, and moves past them.
     void Sync(const Database &db) {
+        if (committedLines_ > 0 && committedLines_ == reader_->FirstLine() - 1 && present_ == 0) {
+            // The files start after pruned lines: the database must hold those.
+            OdbcStatement count(db.connection);
+            count.Prepare("SELECT count(*) FROM audit_trail WHERE machine = ? AND line_no <= ?");
+            count.BindText(1, &machine_);
+            count.BindInteger(2, &committedLines_);
+            count.Execute();
+            long long held = 0;
+            if (count.Fetch()) count.GetInteger(1, &held);
+            count.CloseCursor();
+            if (held != committedLines_)
+                throw Refusal(o_.file + " starts at line " + std::to_string(committedLines_ + 1) +
+                              " (the lines before it were pruned), but the database holds " +
+                              std::to_string(held) + " of lines 1-" + std::to_string(committedLines_) +
+                              " of machine " + machine_ + ": nothing shipped");
+        }
         OdbcStatement select(db.connection);
         select.Prepare("SELECT line_no, line_sha256 FROM audit_trail WHERE machine = ? AND "
                        "line_no > ? ORDER BY line_no");
@@ -154,7 +192,6 @@ private:
                               ": the file is not the trail shipped from " + machine_ +
                               ", or it was changed after shipping; nothing shipped");
             committedLines_ = n;
-            committedOffset_ = reader_->Offset();
             ++present_;
         }
         db.connection.Rollback();
@@ -202,7 +239,6 @@ private:
                             batch.back()[kLineSha256].text);
                 db.connection.Commit();
                 committedLines_ += static_cast<long long>(batch.size());
-                committedOffset_ = reader_->Offset();
                 shipped_ += static_cast<long long>(batch.size());
                 Progress();
             }
@@ -220,20 +256,16 @@ private:
         }
     }
 
-    // A follower stops when the file it reads is no longer the trail: removed,
-    // renamed, replaced by another, or cut back before lines it shipped.
+    // A follower goes on through a rotation (the file it read renamed, a new
+    // one under the trail's name), and stops when the file it reads is no
+    // longer the trail: removed, replaced by another, or cut back before lines
+    // it shipped.
     void CheckSameFile() {
-        std::string error;
-        FileIdentity now;
-        const TrailFile::OpenResult named = TrailFile::IdentityOf(o_.file, &now, &error);
+        std::string why;
         const std::string shipped = std::to_string(committedLines_) + " line(s) shipped from it";
-        if (named == TrailFile::OpenResult::kMissing)
-            throw Refusal(o_.file + " was removed or renamed (" + shipped + "): stopped");
-        if (named == TrailFile::OpenResult::kOpened && now != identity_)
-            throw Refusal(o_.file + " was replaced by another file (" + shipped + "): stopped");
-        uint64_t size = 0;
-        if (!file_->Size(&size, &error)) throw ReadFailure("cannot read " + o_.file + ": " + error);
-        if (size < committedOffset_)
+        if (!reader_->FollowRotation(&why))
+            throw Refusal(o_.file + " " + why + " (" + shipped + "): stopped");
+        if (reader_->CutShort())
             throw Refusal(o_.file + " is shorter than the " + shipped +
                           ": it was cut off or replaced; stopped");
     }
@@ -263,15 +295,12 @@ private:
 
     const ShipOptions &o_;
     const std::string machine_;
-    std::unique_ptr<TrailFile> file_;
-    FileIdentity identity_;
-    std::unique_ptr<TrailReader> reader_;
+    std::unique_ptr<TrailSetReader> reader_;
     const bool terminal_;
     const ULONGLONG start_;
     ULONGLONG shown_ = 0;
     bool connected_ = false;
-    long long committedLines_ = 0;            // lines known to be in the database
-    unsigned long long committedOffset_ = 0;  // where the line after them starts
+    long long committedLines_ = 0;  // lines known to be in the database
     long long shipped_ = 0, present_ = 0;
 };
 

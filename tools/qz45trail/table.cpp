@@ -8,6 +8,7 @@
 #include "exit_codes.h"
 #include "trail_file.h"
 #include "trail_row.h"
+#include "trail_set.h"
 
 using nlohmann::json;
 
@@ -81,35 +82,48 @@ void PrintTableRow(long long n, const std::string &line) {
 }
 
 int PrintTrailFile(const std::string &path) {
-    TrailFile::OpenResult opened;
     std::string error;
-    const std::unique_ptr<TrailFile> file = TrailFile::Open(path, &opened, &error);
-    if (file == nullptr) {
+    FileIdentity id;
+    if (TrailFile::IdentityOf(path, &id, &error) != TrailFile::OpenResult::kOpened) {
         std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", path.c_str(), error.c_str());
         return kExitFailed;
     }
-    TrailReader reader(*file);
+    // The whole trail: its rotated files first, numbered on across them.
+    TrailSetReader set(path);
+    if (!set.Open(&error)) {
+        std::fprintf(stderr, "qz45trail: %s\n", error.c_str());
+        return kExitFailed;
+    }
     PrintTableHeader();
     long long n = 0;
     std::string line;
-    for (;;) {
-        switch (reader.Next(&line)) {
-        case TrailReader::Result::kLine: PrintTableRow(++n, line); continue;
-        case TrailReader::Result::kEnd: break;
-        case TrailReader::Result::kTooLong:
-            std::printf("%-3lld (longer than any trail line: the table stops here)\n", n + 1);
+    for (LineResult r; (r = set.Next(&line)) != LineResult::kEnd;) {
+        switch (r) {
+        case LineResult::kLine:
+            PrintTableRow(set.Number(), line);
+            ++n;
+            continue;
+        case LineResult::kTooLong:
+            std::printf("%-3lld (longer than any trail line: the table stops here)\n",
+                        set.Number() + 1);
             return kExitBroken;
-        case TrailReader::Result::kError:
-            std::fprintf(stderr, "qz45trail: cannot read %s after line %lld: %s\n", path.c_str(), n,
-                         reader.Error().c_str());
+        case LineResult::kBroken:
+            std::printf("%s: %s\n", path.c_str(), set.Error().c_str());
+            return kExitBroken;
+        default:
+            std::fprintf(stderr, "qz45trail: cannot read %s after line %lld: %s\n", path.c_str(),
+                         set.Number(), set.Error().c_str());
             return kExitFailed;
         }
-        break;
     }
-    std::printf("%lld event(s) in %s\n", n, path.c_str());
-    if (reader.Unfinished() > 0)
-        std::printf("line %lld is unfinished: %llu byte(s) without a line end, not shown\n", n + 1,
-                    static_cast<unsigned long long>(reader.Unfinished()));
+    std::printf("%lld event(s) in %s%s\n", n, path.c_str(),
+                set.Files() > 1 ? (" and its " + std::to_string(set.Files() - 1) +
+                                   " rotated file(s)").c_str()
+                                : "");
+    if (!set.StartNote().empty()) std::printf("%s\n", set.StartNote().c_str());
+    if (set.Unfinished() > 0)
+        std::printf("line %lld is unfinished: %llu byte(s) without a line end, not shown\n",
+                    set.Number() + 1, static_cast<unsigned long long>(set.Unfinished()));
     return kExitOk;
 }
 

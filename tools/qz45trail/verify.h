@@ -11,6 +11,7 @@ struct VerifyOptions {
     std::string connection;    // "" for the file alone
     std::string machine;       // with both: "" for the computer's name
     long long unchained = -1;  // lines without chain members accepted before the chain (-1: none)
+    bool single = false;       // the file alone, not the trail's rotated files with it
 };
 
 // Prints the verdicts; returns the exit code (exit_codes.h).
