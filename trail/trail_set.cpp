@@ -189,6 +189,28 @@ bool TrailSetReader::OpenPart(std::size_t i) {
     return true;
 }
 
+// Opens the current file, part i; should the name have been rotated between
+// the listing and the opening, the rotated file that starts right after what
+// was read is the one that goes on, not the new current file.
+bool TrailSetReader::OpenCurrent(std::size_t i) {
+    if (!OpenPart(i)) return false;
+    std::vector<TrailPart> now;
+    std::string why;
+    if (!ListTrailSet(path_, &now, &why)) return true;  // the next look finds out
+    for (const TrailPart &p : now) {
+        if (p.current || p.firstLine != number_ + 1) continue;
+        FileIdentity mine, theirs;
+        if (reader_ != nullptr && file_->Identity(&mine, &why) &&
+            TrailFile::IdentityOf(p.path, &theirs, &why) == TrailFile::OpenResult::kOpened &&
+            mine == theirs)
+            break;  // opened before it was renamed: the right file already
+        if (reader_ != nullptr) starts_.pop_back();
+        parts_.insert(parts_.begin() + static_cast<long>(i), p);
+        return OpenPart(i);
+    }
+    return true;
+}
+
 LineResult TrailSetReader::Next(std::string *line) {
     if (!started_) {
         started_ = true;
@@ -214,6 +236,21 @@ LineResult TrailSetReader::Next(std::string *line) {
             error_ = parts_[part_].name + " ends in an unfinished line: a rotated file is whole";
             return LineResult::kBroken;
         }
+        // Files may have rotated since they were listed: the file that goes
+        // on is the one whose name says it starts right after this one, or,
+        // when none does, the current one. Listed anew when that is next.
+        if (parts_[part_ + 1].current && !single_) {
+            std::vector<TrailPart> now;
+            std::string why;
+            if (!ListTrailSet(path_, &now, &why)) {
+                error_ = why;
+                return LineResult::kError;
+            }
+            std::vector<TrailPart> kept(parts_.begin(), parts_.begin() + static_cast<long>(part_) + 1);
+            for (const TrailPart &p : now)
+                if (p.current || p.firstLine > parts_[part_].firstLine) kept.push_back(p);
+            parts_ = std::move(kept);
+        }
         const TrailPart &next = parts_[part_ + 1];
         if (!next.current && next.firstLine != number_ + 1) {
             error_ = next.firstLine > number_ + 1
@@ -225,7 +262,8 @@ LineResult TrailSetReader::Next(std::string *line) {
                                ": the files are out of order, or one was copied";
             return LineResult::kBroken;
         }
-        if (!OpenPart(part_ + 1)) return LineResult::kError;
+        if (!(parts_[part_ + 1].current ? OpenCurrent(part_ + 1) : OpenPart(part_ + 1)))
+            return LineResult::kError;
     }
 }
 
@@ -263,7 +301,8 @@ bool TrailSetReader::FollowRotation(std::string *why) {
             return false;
         }
         parts_ = std::move(kept);
-        return OpenPart(part_) || (*why = error_, false);
+        return (parts_[part_].current ? OpenCurrent(part_) : OpenPart(part_)) ||
+               (*why = error_, false);
     }
     FileIdentity mine, named;
     std::string error;

@@ -119,6 +119,7 @@ public:
 
 private:
     bool OpenPart(std::size_t i);
+    bool OpenCurrent(std::size_t i);
 
     std::string path_;
     bool single_;
