@@ -11,7 +11,9 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -82,5 +84,31 @@ bool RowFromLine(const std::string &machine, long long lineNo, const std::string
 // The name of the first column in which a and b differ (a JSON column by
 // its value, not its spelling), or nullptr when they agree.
 const char *FirstDifference(const Row &a, const Row &b);
+
+// The same, line_json left out when jsonSame says its values were compared
+// beforehand and agree (as when a JsonbSpeller spells one as the other).
+const char *FirstDifference(const Row &a, const Row &b, bool jsonSame);
+
+// The spelling in which PostgreSQL's jsonb gives a JSON object back: members
+// ordered by the length of their names, then by their bytes, ", " and ": "
+// between the parts, only '"', '\' and control characters escaped. A jsonb
+// column that reads as a text spelt so holds that text's value. Keeps its
+// working room from one text to the next; not shared between threads.
+class JsonbSpeller {
+public:
+    JsonbSpeller();
+    ~JsonbSpeller();
+    JsonbSpeller(const JsonbSpeller &) = delete;
+    JsonbSpeller &operator=(const JsonbSpeller &) = delete;
+
+    // False when json is not spelt with certainty (its value is to be
+    // compared then): see trail_row.cpp.
+    bool Spell(std::string_view json, std::string *out);
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace qz45trail

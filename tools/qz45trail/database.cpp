@@ -1,11 +1,14 @@
 #include "database.h"
 
+#include <process.h>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <stdexcept>
 #include <vector>
 
 #include "exit_codes.h"
@@ -13,6 +16,8 @@
 #include "table.h"
 #include "trail_chain.h"
 #include "trail_lines.h"
+#include "win_handle.h"
+#include "win_text.h"
 
 namespace qz45trail {
 namespace {
@@ -169,10 +174,13 @@ int Verdict(const std::string &machine, const std::string &what, int code) {
     return code;
 }
 
-// Rows per fetch, and line numbers per query: the driver may hold a query's
-// whole result in memory.
-constexpr std::size_t kBlockRows = 256;
-constexpr long long kRangeLines = 10000;
+// Rows per fetch, line numbers per query (the driver may hold a query's
+// whole result in memory), rows handed over at a time, and the most handed
+// over and not yet checked.
+constexpr std::size_t kBlockRows = 64;
+constexpr long long kRangeLines = 2000;
+constexpr std::size_t kBatchRows = 256;
+constexpr std::size_t kBatches = 10;
 
 // The first line number after `after` that machine has in the trail table;
 // false when there is none.
@@ -189,81 +197,244 @@ bool NextStoredLine(const Database &db, const std::string &machine, long long af
     return found;
 }
 
+long long RangeEnd(long long after) {
+    return after > LLONG_MAX - kRangeLines ? LLONG_MAX : after + kRangeLines;
+}
+
+// A stored row, and whether its line_json is its line_text as jsonb spells it.
+struct StoredRow {
+    Row row;
+    bool jsonSpelt = false;
+};
+
+// One machine's stored rows in the order of their line numbers, read by a
+// thread of its own while the caller checks the rows read before: reading
+// (the server's work, the driver's, the texts' conversion, line_json spelt)
+// costs about as much as checking, and the two go side by side. The reading
+// takes next to nothing from the process's heap once its rows have room for
+// their texts: two threads that both allocate much wait for each other there.
+class StoredRows {
+public:
+    StoredRows(const Database &db, const std::string &machine)
+        : db_(db), machine_(machine), batches_(kBatches) {
+        for (Batch &b : batches_) b.rows.resize(kBatchRows);
+        thread_ = UniqueHandle(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0,
+                                                                       nullptr)));
+        if (!thread_.Valid())
+            throw OdbcError("cannot start reading the rows: " + ErrorText(GetLastError()), "");
+    }
+
+    // Stops the reading, and returns once the connection is the caller's again.
+    ~StoredRows() {
+        AcquireSRWLockExclusive(&lock_);
+        stop_ = true;
+        ReleaseSRWLockExclusive(&lock_);
+        WakeAllConditionVariable(&changed_);
+        WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+
+    StoredRows(const StoredRows &) = delete;
+    StoredRows &operator=(const StoredRows &) = delete;
+
+    // The next row, null after the last; a failure of the reading throws in
+    // its place, once the rows read before it are taken.
+    const StoredRow *Next() {
+        if (taking_ != nullptr && taken_ < taking_->count) return &taking_->rows[taken_++];
+        AcquireSRWLockExclusive(&lock_);
+        if (taking_ != nullptr) {
+            taking_ = nullptr;
+            head_ = (head_ + 1) % kBatches;
+            --ready_;
+            WakeAllConditionVariable(&changed_);
+        }
+        while (ready_ == 0 && !done_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        if (ready_ > 0) {
+            taking_ = &batches_[head_];
+            taken_ = 0;
+        }
+        ReleaseSRWLockExclusive(&lock_);
+        if (taking_ == nullptr) {
+            if (failed_) throw OdbcError(failure_, failureState_);
+            return nullptr;
+        }
+        return &taking_->rows[taken_++];  // a batch is handed over with a row at least
+    }
+
+private:
+    struct Batch {
+        std::vector<StoredRow> rows;
+        std::size_t count = 0;
+    };
+
+    static unsigned __stdcall Run(void *self) {
+        static_cast<StoredRows *>(self)->Read();
+        return 0;
+    }
+
+    // A batch to fill, waiting while every one is full; null once stopped.
+    Batch *Free() {
+        AcquireSRWLockExclusive(&lock_);
+        while (ready_ == kBatches && !stop_)
+            SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        Batch *b = stop_ ? nullptr : &batches_[tail_];
+        ReleaseSRWLockExclusive(&lock_);
+        if (b != nullptr) b->count = 0;
+        return b;
+    }
+
+    void HandOver() {
+        AcquireSRWLockExclusive(&lock_);
+        tail_ = (tail_ + 1) % kBatches;
+        ++ready_;
+        ReleaseSRWLockExclusive(&lock_);
+        WakeAllConditionVariable(&changed_);
+    }
+
+    void Finish(const std::string &failure, const std::string &state, bool failed) {
+        AcquireSRWLockExclusive(&lock_);
+        done_ = true;
+        failed_ = failed;
+        failure_ = failure;
+        failureState_ = state;
+        ReleaseSRWLockExclusive(&lock_);
+        WakeAllConditionVariable(&changed_);
+    }
+
+    // The thread's work: a range of line numbers per query, a block of rows
+    // per fetch; past a range without rows, on from the next stored line.
+    void Read() {
+        try {
+            OdbcStatement select(db_.connection);
+            select.Prepare("SELECT " + ColumnList() + " FROM " + kTable +
+                           " WHERE machine = ? AND line_no > ? AND line_no <= ? ORDER BY line_no");
+            OdbcRowBlock block(&select, BlockColumns(), kBlockRows);
+            JsonbSpeller speller;
+            std::string spelt;
+            Batch *filling = nullptr;
+            // The first range from the lowest number on, so that a row
+            // numbered below 1 comes first.
+            long long after = LLONG_MIN, upTo = kRangeLines;
+            for (;;) {
+                select.ClearParameters();
+                select.BindText(1, &machine_);
+                select.BindInteger(2, &after);
+                select.BindInteger(3, &upTo);
+                select.Execute();
+                bool any = false;
+                while (block.Fetch()) {
+                    for (std::size_t r = 0; r < block.Rows(); ++r) {
+                        if (filling == nullptr && (filling = Free()) == nullptr) return;
+                        StoredRow &stored = filling->rows[filling->count++];
+                        Row &row = stored.row;
+                        ReadRow(&block, r, &row);
+                        stored.jsonSpelt = !row[kLineText].null && !row[kLineJson].null &&
+                                           speller.Spell(row[kLineText].text, &spelt) &&
+                                           spelt == row[kLineJson].text;
+                        any = true;
+                        after = row[kLineNo].number;
+                        if (filling->count == kBatchRows) {
+                            HandOver();
+                            filling = nullptr;
+                        }
+                    }
+                }
+                select.CloseCursor();
+                long long next = 0;
+                if (!any && (upTo == LLONG_MAX || !NextStoredLine(db_, machine_, upTo, &next)))
+                    break;
+                if (!any) after = next - 1;
+                if (after == LLONG_MAX) break;
+                upTo = RangeEnd(after);
+            }
+            if (filling != nullptr) HandOver();
+            Finish("", "", false);
+        } catch (const OdbcError &e) {
+            Finish(e.what(), e.State(), true);
+        } catch (const std::exception &e) {
+            Finish(std::string("cannot read the rows: ") + e.what(), "", true);
+        }
+    }
+
+    const Database &db_;
+    const std::string machine_;
+    std::vector<Batch> batches_;  // a ring: head_ to be taken, tail_ to be filled
+    UniqueHandle thread_;
+
+    SRWLOCK lock_ = SRWLOCK_INIT;  // guards what follows
+    CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
+    std::size_t head_ = 0, tail_ = 0, ready_ = 0;
+    bool stop_ = false, done_ = false, failed_ = false;
+    std::string failure_, failureState_;
+
+    Batch *taking_ = nullptr;  // the caller's, at head_
+    std::size_t taken_ = 0;
+};
+
 // One machine's stored trail, with its file as a witness when there is one.
 int VerifyMachine(const Database &db, const std::string &machine, LineSource *file,
                   long long witnessFrom, const std::string &fileName, long long acceptUnchained) {
     const ShipmentLog log = ReadShipmentLog(db, machine);
-    // A range of line numbers per query, read a block of rows per fetch.
-    OdbcStatement select(db.connection);
-    select.Prepare("SELECT " + ColumnList() + " FROM " + kTable +
-                   " WHERE machine = ? AND line_no > ? AND line_no <= ? ORDER BY line_no");
-    OdbcRowBlock block(&select, BlockColumns(), kBlockRows);
-
     Sha256 hasher;
     ChainCheck chain;
-    Row stored, derived;
+    Row derived;
     long long count = 0, replaced = 0, fileEndsAfter = -1;
-    std::string lastSubmitted, fileLine;
-    // The first range from the lowest number on, so that a row numbered
-    // below 1 shows as the first.
-    for (long long after = LLONG_MIN, upTo = kRangeLines;; after = count, upTo = count + kRangeLines) {
-        select.ClearParameters();
-        select.BindText(1, &machine);
-        select.BindInteger(2, &after);
-        select.BindInteger(3, &upTo);
-        select.Execute();
-        bool any = false;
-        while (block.Fetch()) {
-            for (std::size_t r = 0; r < block.Rows(); ++r) {
-                any = true;
-                ReadRow(&block, r, &stored);
-                const long long n = stored[kLineNo].number;
-                if (n != count + 1)
-                    return Verdict(machine, Range(count + 1, n - 1) + " missing: removed from the database",
-                                   kExitBroken);
-                const std::string &text = stored[kLineText].text;
-                std::string why;
-                if (!RowFromLine(machine, n, text, &derived, &why, &hasher))
-                    return Verdict(machine, "line " + std::to_string(n) + ": its stored text is not a trail "
-                                   "line (" + why + "): changed in the database", kExitBroken);
-                if (const char *column = FirstDifference(stored, derived))
-                    return Verdict(machine, "line " + std::to_string(n) + ": column " + column +
-                                   " does not match the line's text: changed in the database", kExitBroken);
-                const auto logged = log.lastLines.find(n);
-                if (logged != log.lastLines.end() && logged->second != stored[kLineSha256].text)
-                    return Verdict(machine, "line " + std::to_string(n) + " is not the line the shipment "
-                                   "log recorded: changed in the database", kExitBroken);
-                if (file != nullptr && fileEndsAfter < 0 && n >= witnessFrom) {
-                    switch (file->Next(&fileLine)) {
-                    case TrailReader::Result::kLine:
-                        if (fileLine != text)
-                            return Verdict(machine, fileName + " line " + std::to_string(n) +
-                                           " differs from the line stored in the database: the file was "
-                                           "changed or re-chained after the line was shipped", kExitBroken);
-                        break;
-                    case TrailReader::Result::kEnd: fileEndsAfter = n - 1; break;
-                    case TrailReader::Result::kTooLong:
+    std::string fileLine;
+    bool submitted = false;  // the last row with a time of submission has it here
+    UtcTime lastSubmittedAt;
+    {
+        StoredRows rows(db, machine);
+        while (const StoredRow *row = rows.Next()) {
+            const Row &stored = row->row;
+            const long long n = stored[kLineNo].number;
+            if (n != count + 1)
+                return Verdict(machine,
+                               Range(count + 1, n - 1) + " missing: removed from the database",
+                               kExitBroken);
+            const std::string &text = stored[kLineText].text;
+            std::string why;
+            if (!RowFromLine(machine, n, text, &derived, &why, &hasher))
+                return Verdict(machine, "line " + std::to_string(n) + ": its stored text is not a "
+                               "trail line (" + why + "): changed in the database", kExitBroken);
+            // line_json was compared in the reading thread when the line is
+            // its own line_json (it holds no U+0000).
+            const bool jsonSame = row->jsonSpelt && derived[kLineJson].text == text;
+            if (const char *column = FirstDifference(stored, derived, jsonSame))
+                return Verdict(machine, "line " + std::to_string(n) + ": column " + column +
+                               " does not match the line's text: changed in the database",
+                               kExitBroken);
+            const auto logged = log.lastLines.find(n);
+            if (logged != log.lastLines.end() && logged->second != stored[kLineSha256].text)
+                return Verdict(machine, "line " + std::to_string(n) + " is not the line the "
+                               "shipment log recorded: changed in the database", kExitBroken);
+            if (file != nullptr && fileEndsAfter < 0 && n >= witnessFrom) {
+                switch (file->Next(&fileLine)) {
+                case TrailReader::Result::kLine:
+                    if (fileLine != text)
                         return Verdict(machine, fileName + " line " + std::to_string(n) +
-                                       " is longer than any trail line", kExitBroken);
-                    case TrailReader::Result::kError:
-                        std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", fileName.c_str(),
-                                     file->Error().c_str());
-                        return kExitFailed;
-                    }
+                                       " differs from the line stored in the database: the file "
+                                       "was changed or re-chained after the line was shipped",
+                                       kExitBroken);
+                    break;
+                case TrailReader::Result::kEnd: fileEndsAfter = n - 1; break;
+                case TrailReader::Result::kTooLong:
+                    return Verdict(machine, fileName + " line " + std::to_string(n) +
+                                   " is longer than any trail line", kExitBroken);
+                case TrailReader::Result::kBroken:
+                    return Verdict(machine, fileName + ": " + file->Error(), kExitBroken);
+                case TrailReader::Result::kError:
+                    std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", fileName.c_str(),
+                                 file->Error().c_str());
+                    return kExitFailed;
                 }
-                chain.Add(n, text, &hasher);
-                count = n;
-                replaced += stored[kReplaced].number != 0;
-                if (!stored[kSubmitted].null) lastSubmitted = UtcText(stored[kSubmitted].time);
+            }
+            chain.Add(n, text, &hasher);
+            count = n;
+            replaced += stored[kReplaced].number != 0;
+            if (!stored[kSubmitted].null) {
+                submitted = true;
+                lastSubmittedAt = stored[kSubmitted].time;
             }
         }
-        select.CloseCursor();
-        if (any) continue;
-        // No line in the range: the end, or a gap up to the next stored line.
-        long long next = 0;
-        if (!NextStoredLine(db, machine, count, &next)) break;
-        return Verdict(machine, Range(count + 1, next - 1) + " missing: removed from the database",
-                       kExitBroken);
     }
     db.connection.Rollback();
 
@@ -280,6 +451,7 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
     const ChainVerdict verdict = chain.Finish();
     if (!verdict.Intact()) return Verdict(machine, verdict.Describe(), kExitBroken);
 
+    const std::string lastSubmitted = submitted ? UtcText(lastSubmittedAt) : "";
     std::string summary = verdict.Describe();
     if (count > 0)
         summary += "; last line shipped " +
@@ -463,16 +635,65 @@ void BindRow(OdbcStatement *insert, const Row &row) {
 
 RowInserter::RowInserter(const Database &db) : db_(db), many_(db.connection), one_(db.connection) {}
 
+RowInserter::~RowInserter() {
+    if (thread_.Valid()) WaitForSingleObject(thread_.Get(), INFINITE);
+}
+
 void RowInserter::Insert(const std::vector<Row> &rows) {
+    Start(rows);
+    Finish();
+}
+
+void RowInserter::Start(const std::vector<Row> &rows) {
+    if (started_ != nullptr) throw std::logic_error("rows started before the last were finished");
+    started_ = &rows;
+    failed_ = false;
+    if (rows.empty()) return;
+    thread_ = UniqueHandle(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0,
+                                                                   nullptr)));
+    // Without a thread of their own they go in here and now.
+    if (!thread_.Valid()) InsertAll();
+}
+
+void RowInserter::Finish() {
+    if (started_ == nullptr) return;
+    if (thread_.Valid()) WaitForSingleObject(thread_.Get(), INFINITE);
+    thread_ = UniqueHandle();
+    const std::vector<Row> &rows = *started_;
+    started_ = nullptr;
+    if (!failed_) return;
+    if (!odbcFailure_) throw std::runtime_error(failure_);
+    const OdbcError e(failure_, failureState_);
+    if (e.Transient())
+        throw OdbcError(LineRange(rows, 0, failedEnd_) + ": " + e.what(), e.State());
+    db_.connection.Rollback();
+    FindRefused(rows, failedEnd_, e);
+}
+
+unsigned __stdcall RowInserter::Run(void *self) {
+    static_cast<RowInserter *>(self)->InsertAll();
+    return 0;
+}
+
+// The rows started, an INSERT for each kRowsPerInsert of them; how it ended
+// is left for Finish.
+void RowInserter::InsertAll() {
+    const std::vector<Row> &rows = *started_;
     for (std::size_t at = 0; at < rows.size(); at += kRowsPerInsert) {
         const std::size_t n = std::min(kRowsPerInsert, rows.size() - at);
         try {
             InsertMany(rows, at, n);
         } catch (const OdbcError &e) {
-            if (e.Transient())
-                throw OdbcError(LineRange(rows, 0, at + n) + ": " + e.what(), e.State());
-            db_.connection.Rollback();
-            FindRefused(rows, at + n, e);
+            failed_ = odbcFailure_ = true;
+            failure_ = e.what();
+            failureState_ = e.State();
+            failedEnd_ = at + n;
+            return;
+        } catch (const std::exception &e) {
+            failed_ = true;
+            odbcFailure_ = false;
+            failure_ = e.what();
+            return;
         }
     }
 }
@@ -488,7 +709,8 @@ void RowInserter::InsertMany(const std::vector<Row> &rows, std::size_t first, st
         manyRows_ = count;
     }
     many_.ClearParameters();
-    for (std::size_t i = 0; i < count; ++i) BindRowAt(&many_, rows[first + i], 1 + i * kColumnCount);
+    for (std::size_t i = 0; i < count; ++i)
+        BindRowAt(&many_, rows[first + i], 1 + i * kColumnCount);
     many_.Execute();
 }
 

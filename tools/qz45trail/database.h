@@ -9,6 +9,7 @@
 
 #include "odbc.h"
 #include "trail_row.h"
+#include "win_handle.h"
 
 namespace qz45trail {
 
@@ -57,9 +58,13 @@ void BindRow(OdbcStatement *insert, const Row &row);
 // its statements prepared from one call to the next.
 class RowInserter {
 public:
-    static constexpr std::size_t kRowsPerInsert = 500;
+    // The PostgreSQL client library takes the description of a statement's
+    // parameters for a broken connection when it is longer than 30,000 bytes
+    // (4 bytes a parameter): 250 rows of 23 columns stay below.
+    static constexpr std::size_t kRowsPerInsert = 250;
 
     explicit RowInserter(const Database &db);
+    ~RowInserter();  // waits for rows started and not finished (they must still be there)
     RowInserter(const RowInserter &) = delete;
     RowInserter &operator=(const RowInserter &) = delete;
 
@@ -72,7 +77,17 @@ public:
     // for all of them>" when no row is refused on its own).
     void Insert(const std::vector<Row> &rows);
 
+    // Insert in two halves, so that the caller can read the next lines while
+    // the server stores these: Start returns once the rows go in on a thread
+    // of its own; until Finish (or the inserter's end), rows must stay as
+    // they are and the connection unused. Finish waits for them and throws as
+    // Insert does.
+    void Start(const std::vector<Row> &rows);
+    void Finish();
+
 private:
+    static unsigned __stdcall Run(void *self);
+    void InsertAll();
     void InsertMany(const std::vector<Row> &rows, std::size_t first, std::size_t count);
     [[noreturn]] void FindRefused(const std::vector<Row> &rows, std::size_t end,
                                   const OdbcError &failure);
@@ -82,6 +97,13 @@ private:
     std::size_t manyRows_ = 0;  // rows of the INSERT prepared in many_ (0: none yet)
     OdbcStatement one_;
     bool onePrepared_ = false;
+
+    // The rows started, their thread, and how it ended (read once it has).
+    const std::vector<Row> *started_ = nullptr;
+    UniqueHandle thread_;
+    bool failed_ = false, odbcFailure_ = false;
+    std::string failure_, failureState_;
+    std::size_t failedEnd_ = 0;  // the rows up to the failed INSERT's last
 };
 
 // Records in the shipment log that lines first..last of machine, the last

@@ -152,38 +152,44 @@ void OdbcStatement::CloseCursor() { SQLFreeStmt(stmt_.Get(), SQL_CLOSE); }
 
 void OdbcStatement::ClearParameters() {
     SQLFreeStmt(stmt_.Get(), SQL_RESET_PARAMS);
-    texts_.clear();
-    integers_.clear();
-    times_.clear();
-    indicators_.clear();
+    texts_.Clear();
+    integers_.Clear();
+    times_.Clear();
+    indicators_.Clear();
 }
 
 void OdbcStatement::BindText(SQLUSMALLINT n, const std::string *utf8) {
-    texts_.push_back(utf8 != nullptr ? Wide(*utf8) : std::wstring());
-    std::wstring &text = texts_.back();
+    std::wstring &text = texts_.Next();
+    text.clear();
+    if (utf8 != nullptr && !WideInto(*utf8, &text)) text = Wide(*utf8);
     const SQLLEN bytes = static_cast<SQLLEN>(text.size() * sizeof(wchar_t));
-    indicators_.push_back(utf8 != nullptr ? bytes : SQL_NULL_DATA);
+    SQLLEN &indicator = indicators_.Next();
+    indicator = utf8 != nullptr ? bytes : SQL_NULL_DATA;
     const SQLULEN size = text.empty() ? 1 : text.size();
     stmt_.Check(SQLBindParameter(stmt_.Get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR,
                                  size > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR, size, 0,
-                                 &text[0], bytes, &indicators_.back()),
+                                 &text[0], bytes, &indicator),
                 "cannot bind a text");
 }
 
 void OdbcStatement::BindInteger(SQLUSMALLINT n, const long long *value) {
-    integers_.push_back(value != nullptr ? *value : 0);
-    indicators_.push_back(value != nullptr ? 0 : SQL_NULL_DATA);
+    SQLBIGINT &kept = integers_.Next();
+    kept = value != nullptr ? *value : 0;
+    SQLLEN &indicator = indicators_.Next();
+    indicator = value != nullptr ? 0 : SQL_NULL_DATA;
     stmt_.Check(SQLBindParameter(stmt_.Get(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
-                                 &integers_.back(), 0, &indicators_.back()),
+                                 &kept, 0, &indicator),
                 "cannot bind a number");
 }
 
 void OdbcStatement::BindTimestamp(SQLUSMALLINT n, const SQL_TIMESTAMP_STRUCT *value) {
-    times_.push_back(value != nullptr ? *value : SQL_TIMESTAMP_STRUCT{});
-    indicators_.push_back(value != nullptr ? 0 : SQL_NULL_DATA);
+    SQL_TIMESTAMP_STRUCT &kept = times_.Next();
+    kept = value != nullptr ? *value : SQL_TIMESTAMP_STRUCT{};
+    SQLLEN &indicator = indicators_.Next();
+    indicator = value != nullptr ? 0 : SQL_NULL_DATA;
     // "YYYY-MM-DD hh:mm:ss.fff": 23 characters, 3 digits of fraction.
     stmt_.Check(SQLBindParameter(stmt_.Get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
-                                 SQL_TYPE_TIMESTAMP, 23, 3, &times_.back(), 0, &indicators_.back()),
+                                 SQL_TYPE_TIMESTAMP, 23, 3, &kept, 0, &indicator),
                 "cannot bind a time");
 }
 
@@ -227,11 +233,16 @@ bool OdbcStatement::GetTimestamp(SQLUSMALLINT column, SQL_TIMESTAMP_STRUCT *valu
 }
 
 void Utf8Into(const SQLWCHAR *text, std::size_t length, std::string *utf8) {
-    // At most 3 bytes for each unit: a pair of surrogates makes 4.
-    utf8->resize(length * 3);
-    char *out = &(*utf8)[0];
+    // ASCII, a byte a unit, as far as it goes.
+    utf8->resize(length);
     std::size_t n = 0;
-    for (std::size_t i = 0; i < length; ++i) {
+    for (char *out = &(*utf8)[0]; n < length && text[n] < 0x80; ++n)
+        out[n] = static_cast<char>(text[n]);
+    if (n == length) return;
+    // Then at most 3 bytes for each unit: a pair of surrogates makes 4.
+    utf8->resize(n + (length - n) * 3);
+    char *out = &(*utf8)[0];
+    for (std::size_t i = n; i < length; ++i) {
         unsigned long c = text[i];
         if (c < 0x80) {
             out[n++] = static_cast<char>(c);
@@ -259,6 +270,53 @@ void Utf8Into(const SQLWCHAR *text, std::size_t length, std::string *utf8) {
     utf8->resize(n);
 }
 
+bool WideInto(const std::string &utf8, std::wstring *wide) {
+    const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
+    const std::size_t size = utf8.size();
+    // No more units than bytes.
+    wide->resize(size);
+    wchar_t *out = size > 0 ? &(*wide)[0] : nullptr;
+    std::size_t n = 0;
+    const auto in = [](unsigned b, unsigned lo, unsigned hi) { return b >= lo && b <= hi; };
+    for (std::size_t i = 0; i < size;) {
+        const unsigned b0 = p[i];
+        if (b0 < 0x80) {
+            out[n++] = static_cast<wchar_t>(b0);
+            ++i;
+            continue;
+        }
+        const unsigned b1 = i + 1 < size ? p[i + 1] : 0, b2 = i + 2 < size ? p[i + 2] : 0,
+                       b3 = i + 3 < size ? p[i + 3] : 0;
+        unsigned long c = 0;
+        if (in(b0, 0xC2, 0xDF) && in(b1, 0x80, 0xBF)) {
+            c = ((b0 & 0x1F) << 6) | (b1 & 0x3F);
+            i += 2;
+        } else if (((b0 == 0xE0 && in(b1, 0xA0, 0xBF)) ||
+                    ((in(b0, 0xE1, 0xEC) || in(b0, 0xEE, 0xEF)) && in(b1, 0x80, 0xBF)) ||
+                    (b0 == 0xED && in(b1, 0x80, 0x9F))) &&
+                   in(b2, 0x80, 0xBF)) {
+            c = ((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
+            i += 3;
+        } else if (((b0 == 0xF0 && in(b1, 0x90, 0xBF)) ||
+                    (in(b0, 0xF1, 0xF3) && in(b1, 0x80, 0xBF)) ||
+                    (b0 == 0xF4 && in(b1, 0x80, 0x8F))) &&
+                   in(b2, 0x80, 0xBF) && in(b3, 0x80, 0xBF)) {
+            c = ((b0 & 0x07UL) << 18) | ((b1 & 0x3FUL) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F);
+            i += 4;
+        } else {
+            return false;
+        }
+        if (c >= 0x10000) {
+            out[n++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            out[n++] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out[n++] = static_cast<wchar_t>(c);
+        }
+    }
+    wide->resize(n);
+    return true;
+}
+
 namespace {
 
 void SetAttribute(const OdbcHandle &stmt, SQLINTEGER attribute, SQLPOINTER value) {
@@ -283,7 +341,8 @@ OdbcRowBlock::OdbcRowBlock(OdbcStatement *statement, const std::vector<Column> &
     }
     const OdbcHandle &stmt = statement_.Handle();
     try {
-        SetAttribute(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
+        SetAttribute(stmt, SQL_ATTR_ROW_BIND_TYPE,
+                     reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
         SetAttribute(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows_));
         SetAttribute(stmt, SQL_ATTR_ROW_STATUS_PTR, status_.data());
         SetAttribute(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_);
@@ -294,7 +353,8 @@ OdbcRowBlock::OdbcRowBlock(OdbcStatement *statement, const std::vector<Column> &
             switch (b.type) {
             case OdbcType::kText:
                 ret = SQLBindCol(stmt.Get(), n, SQL_C_WCHAR, b.texts.data(),
-                                 static_cast<SQLLEN>(b.room * sizeof(SQLWCHAR)), b.indicators.data());
+                                 static_cast<SQLLEN>(b.room * sizeof(SQLWCHAR)),
+                                 b.indicators.data());
                 break;
             case OdbcType::kInteger:
                 ret = SQLBindCol(stmt.Get(), n, SQL_C_SBIGINT, b.integers.data(), 0,

@@ -94,11 +94,27 @@ public:
     const OdbcHandle &Handle() const { return stmt_; }
 
 private:
+    // The values of the parameters bound, in places that stay where they are
+    // until ClearParameters, which keeps them (and their room) for the next.
+    template <typename T>
+    class Kept {
+    public:
+        T &Next() {
+            if (used_ == items_.size()) items_.emplace_back();
+            return items_[used_++];
+        }
+        void Clear() { used_ = 0; }
+
+    private:
+        std::deque<T> items_;
+        std::size_t used_ = 0;
+    };
+
     OdbcHandle stmt_;
-    std::deque<std::wstring> texts_;
-    std::deque<SQLBIGINT> integers_;
-    std::deque<SQL_TIMESTAMP_STRUCT> times_;
-    std::deque<SQLLEN> indicators_;
+    Kept<std::wstring> texts_;
+    Kept<SQLBIGINT> integers_;
+    Kept<SQL_TIMESTAMP_STRUCT> times_;
+    Kept<SQLLEN> indicators_;
 };
 
 // What a result column is read as by OdbcRowBlock.
@@ -154,5 +170,10 @@ private:
 // UTF-16 as UTF-8 into *utf8, whose room is kept for the next; an unpaired
 // surrogate becomes U+FFFD, as with the system's conversion.
 void Utf8Into(const SQLWCHAR *text, std::size_t length, std::string *utf8);
+
+// Well-formed UTF-8 as UTF-16 into *wide, its room kept; false (and *wide
+// unfinished) at the first byte that is not, which the system's conversion
+// replaces as it sees fit.
+bool WideInto(const std::string &utf8, std::wstring *wide);
 
 }  // namespace qz45trail

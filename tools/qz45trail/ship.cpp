@@ -200,39 +200,53 @@ private:
     // Ships batch after batch; returns when done (without follow), never
     // with it. Failures throw.
     void ShipAll(const Database &db) {
-        OdbcStatement insert(db.connection);
-        insert.Prepare(InsertSql(db));
-        std::vector<Row> batch;
-        std::string line, why;
-        for (;;) {
-            batch.clear();
-            std::string bad;
-            while (batch.size() < static_cast<std::size_t>(kBatchLines)) {
-                const long long n = committedLines_ + static_cast<long long>(batch.size()) + 1;
+        // The rows outlive the inserter, which may still be storing them.
+        std::vector<Row> batch, next;
+        RowInserter inserter(db);
+        Sha256 hasher;
+        std::string bad, nextBad, line, why;
+        // The lines after line `after`, up to a batch, into rows; a line
+        // that stops shipping said in stop.
+        const auto fill = [&](std::vector<Row> *rows, long long after, std::string *stop) {
+            rows->clear();
+            stop->clear();
+            while (rows->size() < static_cast<std::size_t>(kBatchLines)) {
+                const long long n = after + static_cast<long long>(rows->size()) + 1;
                 try {
                     if (!Next(&line, n)) break;
                 } catch (const Refusal &e) {
-                    bad = e.what();
+                    *stop = e.what();
                     break;
                 }
-                batch.emplace_back();
-                if (!RowFromLine(machine_, n, line, &batch.back(), &why)) {
-                    batch.pop_back();
-                    bad = o_.file + " line " + std::to_string(n) + " is not a trail line (" + why +
-                          "): shipping stops there, the " + std::to_string(n - 1) +
-                          " line(s) before it are in the database";
+                rows->emplace_back();
+                if (!RowFromLine(machine_, n, line, &rows->back(), &why, &hasher)) {
+                    rows->pop_back();
+                    *stop = o_.file + " line " + std::to_string(n) + " is not a trail line (" +
+                            why + "): shipping stops there, the " + std::to_string(n - 1) +
+                            " line(s) before it are in the database";
                     break;
                 }
             }
-            for (const Row &row : batch) {
+        };
+        fill(&batch, committedLines_, &bad);
+        for (;;) {
+            inserter.Start(batch);
+            // A full batch: the next one read while this one goes in.
+            const bool full = bad.empty() && batch.size() == static_cast<std::size_t>(kBatchLines);
+            // A file that cannot be read stops the ship, but only after this
+            // batch is in.
+            std::string unreadable;
+            if (full) {
                 try {
-                    BindRow(&insert, row);
-                    insert.Execute();
-                } catch (const OdbcError &e) {
-                    throw OdbcError(o_.file + " line " + std::to_string(row[kLineNo].number) +
-                                        ": " + e.what(),
-                                    e.State());
+                    fill(&next, committedLines_ + static_cast<long long>(batch.size()), &nextBad);
+                } catch (const ReadFailure &e) {
+                    unreadable = e.what();
                 }
+            }
+            try {
+                inserter.Finish();
+            } catch (const OdbcError &e) {
+                throw OdbcError(o_.file + " " + e.what(), e.State());
             }
             if (!batch.empty()) {
                 LogShipment(db, machine_, committedLines_ + 1, batch.back()[kLineNo].number,
@@ -243,7 +257,12 @@ private:
                 Progress();
             }
             if (!bad.empty()) throw Refusal(bad);
-            if (batch.size() == static_cast<std::size_t>(kBatchLines)) continue;
+            if (!unreadable.empty()) throw ReadFailure(unreadable);
+            if (full) {
+                batch.swap(next);
+                bad.swap(nextBad);
+                continue;
+            }
             if (!o_.follow) {
                 Summary();
                 if (reader_->Unfinished() > 0)
@@ -253,6 +272,7 @@ private:
             }
             CheckSameFile();
             Sleep(250);
+            fill(&batch, committedLines_, &bad);
         }
     }
 
