@@ -35,4 +35,12 @@ std::string ErrorText(DWORD error) {
     return words.empty() ? code : Utf8(words.data(), words.size()) + " (" + code + ")";
 }
 
+UtcTime FromSystemTime(const SYSTEMTIME &t) {
+    UtcTime u;
+    u.year = t.wYear, u.month = t.wMonth, u.day = t.wDay;
+    u.hour = t.wHour, u.minute = t.wMinute, u.second = t.wSecond;
+    u.nanoseconds = t.wMilliseconds * 1000000L;
+    return u;
+}
+
 }  // namespace qz45trail

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "trail_row.h"
+
 namespace qz45trail {
 
 std::wstring Wide(const std::string &utf8);
@@ -14,5 +16,8 @@ std::string Utf8(const wchar_t *text, std::size_t length);
 // "The system cannot find the file specified (error 2)", or "error N" when
 // the system has no words for it.
 std::string ErrorText(DWORD error);
+
+// A system time as the trail's UtcTime.
+UtcTime FromSystemTime(const SYSTEMTIME &t);
 
 }  // namespace qz45trail

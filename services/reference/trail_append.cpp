@@ -109,10 +109,7 @@ std::wstring TornPath(const std::wstring &trail) { return trail + L".torn"; }
 std::string NowUtc() {
     SYSTEMTIME t;
     GetSystemTime(&t);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
+    return UtcText(FromSystemTime(t));
 }
 
 namespace {

@@ -112,10 +112,7 @@ long long FirstNotHeld(const Database &db, const std::string &machine, const Can
 std::string NowText() {
     SYSTEMTIME t;
     GetSystemTime(&t);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
+    return UtcText(FromSystemTime(t));
 }
 
 // The time keepDays days ago, as the trail writes times.
@@ -129,10 +126,7 @@ std::string DaysAgo(long long days) {
     FILETIME then{u.LowPart, u.HighPart};
     SYSTEMTIME t;
     FileTimeToSystemTime(&then, &t);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
+    return UtcText(FromSystemTime(t));
 }
 
 // Appends one line to the pruned record, flushed, before the file goes.

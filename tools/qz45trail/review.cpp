@@ -56,14 +56,6 @@ SYSTEMTIME ToSystemTime(const UtcTime &t) {
     return s;
 }
 
-UtcTime FromSystemTime(const SYSTEMTIME &s) {
-    UtcTime t;
-    t.year = s.wYear, t.month = s.wMonth, t.day = s.wDay;
-    t.hour = s.wHour, t.minute = s.wMinute, t.second = s.wSecond;
-    t.nanoseconds = s.wMilliseconds * 1000000L;
-    return t;
-}
-
 long long Minutes(const SYSTEMTIME &s) {
     FILETIME f{};
     SystemTimeToFileTime(&s, &f);
