@@ -147,8 +147,10 @@ HRESULT CountLines(const std::string &path, long long *lines, std::string *last)
 
 // Where the current file of a rotated trail begins: the position of its
 // first line in the whole trail, and the hash its first line chains to
-// (the last line of the newest rotated file, or of the last pruned one).
-HRESULT CurrentStart(const std::wstring &path, long long *firstLine, std::string *prev) {
+// (the last line of the newest rotated file, or of the last pruned one);
+// and the time in the newest rotated file's name, when there is one.
+HRESULT CurrentStart(const std::wstring &path, long long *firstLine, std::string *prev,
+                     UtcTime *newestTime = nullptr) {
     *firstLine = 1;
     *prev = kChainStart;
     std::vector<TrailPart> parts;
@@ -164,6 +166,9 @@ HRESULT CurrentStart(const std::wstring &path, long long *firstLine, std::string
         ChainedLine parts_;
         if (SplitChainedLine(last, &parts_)) *prev = parts_.hash;
         *firstLine = newest.firstLine + lines;
+        long long ignored = 0;
+        if (newestTime != nullptr)
+            ParseRotatedName(SplitTrailName(utf8), newest.name, newestTime, &ignored);
         return S_OK;
     }
     std::vector<PrunedFile> pruned;
@@ -186,17 +191,23 @@ std::string SubmittedDay(const std::string &line) {
 }
 
 // Renames the current file (its lock held, complete lines only) to the
-// rotated name that says where it starts.
+// rotated name that says where it starts: its first line's time, but never
+// earlier than the file before it (writers in other processes take the time
+// before the lock, so that times of neighbouring lines may step back a
+// little), so that the names sort in the order of the lines.
 HRESULT Rotate(const std::wstring &path, const std::string &firstLineText) {
     long long firstLine = 1;
     std::string prev;
-    HRESULT hr = CurrentStart(path, &firstLine, &prev);
+    UtcTime newest;
+    HRESULT hr = CurrentStart(path, &firstLine, &prev, &newest);
     if (FAILED(hr)) return hr;
     UtcTime first;
     const nlohmann::json j = ParseLine(firstLineText);
     if (!(j.is_object() && j.contains("submitted") && j["submitted"].is_string() &&
           ParseUtc(j["submitted"].get<std::string>(), &first)))
         ParseUtc(NowUtc(), &first);
+    first.nanoseconds = 0;
+    if (newest.year != 0 && UtcText(first) < UtcText(newest)) first = newest;
     const TrailName trail = SplitTrailName(Utf8(path.data(), path.size()));
     const std::wstring rotated = Wide(trail.folder + RotatedName(trail, first, firstLine));
     return MoveFileExW(path.c_str(), rotated.c_str(), MOVEFILE_WRITE_THROUGH) ? S_OK : LastError();

@@ -19,7 +19,10 @@ rm -rf "$trail" trail_soak.*.jsonl trail_soak_p*.txt trail_soak_p*.out trail_soa
 export QZ45_AUDIT_TRAIL="$trail"
 [ -n "$rotate" ] && export QZ45_AUDIT_TRAIL_ROTATE_KB="$rotate"
 # The trail's files in order: the rotated ones by their first line, then the current one.
-files() { ls "$1"/trail_soak.*.jsonl 2>/dev/null | sort -t. -k3,3n; echo "$1/$trail"; }
+files() {
+    ls "$1"/trail_soak.*.jsonl 2>/dev/null | sed 's/.*\.\([0-9]\{9,\}\)\.jsonl$/\1 &/' | sort -n | cut -d' ' -f2
+    echo "$1/$trail"
+}
 
 fail=0
 start=$(date +%s)
