@@ -14,7 +14,8 @@
  * exception: the text by address of an EventValue holds an address, which
  * takes 8 bytes in the 64-bit layout (see EventValue).
  *
- * Usable from C (C11 or later, or C99 with the asserts disabled) and C++.
+ * Usable from C (C89 or later) and C++ (C++98 or later), without warnings
+ * under -pedantic; the layout is checked at compile time in each of them.
  */
 #ifndef QZ45ALARMEVENT_API_H
 #define QZ45ALARMEVENT_API_H
@@ -39,12 +40,18 @@ typedef long QZ45_HRESULT;
 typedef int32_t QZ45_HRESULT;
 #endif
 
-#if defined(__cplusplus)
+/* The layout asserts hold in every language level: where the language has no
+ * static assertion, an array type whose size is negative when the condition
+ * fails stands in for it (one per line, named after the line). */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSC_VER) && _MSC_VER >= 1600))
 #  define QZ45_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #  define QZ45_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #else
-#  define QZ45_STATIC_ASSERT(cond, msg)
+#  define QZ45_ASSERT_NAME2(line) qz45_layout_assert_##line
+#  define QZ45_ASSERT_NAME(line) QZ45_ASSERT_NAME2(line)
+#  define QZ45_STATIC_ASSERT(cond, msg) \
+    typedef char QZ45_ASSERT_NAME(__LINE__)[(cond) ? 1 : -1]
 #endif
 
 #if defined(__cplusplus)
@@ -378,14 +385,11 @@ QZ45_ASSERT_END(DoubleStatusStamp, 24);
 QZ45_ASSERT_AT(EventValue, Payload.TextRef.Text, 4);
 QZ45_ASSERT_AT(EventValue, Payload.TextRefPacked.Text, 4);
 QZ45_ASSERT_AT(EventValue, Payload.TextRefStamp.Text, 4);
-#if UINTPTR_MAX == 0xFFFFFFFFu
-/* The 32-bit layout of the text by address: the address takes 4 bytes. */
-#  define QZ45_TEXT_REF_SHIFT 0
-#else
-/* The 64-bit layout: the address takes 8 bytes and the members behind it
- * move back by 4; the block keeps its 608 bytes. */
-#  define QZ45_TEXT_REF_SHIFT 4
-#endif
+/* In the 32-bit layout of the text by address the address takes 4 bytes; in
+ * the 64-bit layout it takes 8 and the members behind it move back by 4 (the
+ * block keeps its 608 bytes). Measured with sizeof, not UINTPTR_MAX, which
+ * C++98 does not define without __STDC_LIMIT_MACROS. */
+#define QZ45_TEXT_REF_SHIFT (sizeof(void *) - 4)
 QZ45_ASSERT_AT(EventValue, Payload.TextRef.TextLen, 8 + QZ45_TEXT_REF_SHIFT);
 QZ45_ASSERT_AT(EventValue, Payload.TextRef.Status, 12 + QZ45_TEXT_REF_SHIFT);
 QZ45_ASSERT_AT(EventValue, Payload.TextRef.Level, 14 + QZ45_TEXT_REF_SHIFT);

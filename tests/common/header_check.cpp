@@ -1,0 +1,2 @@
+// The public header as C++: see header_check.c.
+#include "header_check.c"
