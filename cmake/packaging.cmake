@@ -1,6 +1,7 @@
 # Install tree and release archive of one tier: the DLL, both headers, an
 # import library for mingw-w64 and one for MSVC, a CMake package, the two
-# commands, the reference audit service and a text on setting them up.
+# commands, the reference audit service, an example caller and a text on
+# setting them up.
 # `cmake --install <build> --prefix <dir>` lays out the tree; `cpack` in the
 # build folder zips it as qz45alarmevent_api-<version>-<tier>.zip.
 include(CMakePackageConfigHelpers)
@@ -52,6 +53,11 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfigVer
 install(FILES ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfig.cmake
               ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfigVersion.cmake
         DESTINATION ${QZ45_PACKAGE_DIR})
+
+# The example caller, to be built against the unpacked archive.
+install(FILES ${CMAKE_SOURCE_DIR}/examples/consumer/CMakeLists.txt
+              ${CMAKE_SOURCE_DIR}/examples/consumer/main.c
+        DESTINATION examples/consumer)
 
 configure_file(packaging/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)

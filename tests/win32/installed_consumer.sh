@@ -3,7 +3,7 @@
 # <build>/installed-package:
 #   tree  install the build (tree/) and check what the tree holds and that
 #         every image and import library is of the tier's machine; build the
-#         mingw example consumer against it; configure the consumer with the
+#         example consumer the tree holds against it; configure the consumer with the
 #         other architecture's toolchain, which the package must refuse with
 #         a message that says so
 #   msvc  build examples/msvc_consumer against tree/ (msvc/), and check that
@@ -36,7 +36,7 @@ listing() {
 # Configures the mingw example consumer against tree/ in <name>/ with the
 # given toolchain; what CMake said goes to <name>.log.
 consumer() {  # name toolchain
-    cmake -S "$src/examples/consumer" -B "$work/$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" \
+    cmake -S "$tree/examples/consumer" -B "$work/$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" \
           -DCMAKE_PREFIX_PATH="$tree" -DCMAKE_FIND_ROOT_PATH="$tree" >"$work/$1.log" 2>&1
 }
 
@@ -51,6 +51,8 @@ bin/qz45_audit_trail.dll
 bin/qz45alarmevent_api.dll
 bin/qz45event.exe
 bin/qz45trail.exe
+examples/consumer/CMakeLists.txt
+examples/consumer/main.c
 include/qz45alarmevent_api.h
 include/qz45audit_service.h
 lib/cmake/qz45alarmevent_api/qz45alarmevent_apiConfig.cmake
@@ -120,19 +122,22 @@ run)
     cp "$tree/bin/qz45alarmevent_api.dll" "$work/consumer/qz45_consumer.exe" \
        "$work/msvc/qz45_msvc_consumer.exe" "$run/"
     cd "$run"
-    "$runner" ./qz45_consumer.exe >consumer.out || fail "the mingw consumer failed"
+    "$runner" regsvr32 /s "$tree/bin/qz45_audit_trail.dll" || fail "regsvr32 of the installed service failed"
+    QZ45_AUDIT_TRAIL="$run/trail.jsonl" "$runner" ./qz45_consumer.exe >consumer.out ||
+        fail "the example consumer failed: $(cat consumer.out)"
     out=$(tr -d '\r' <consumer.out)
     echo "$out"
-    [ "$out" = "consumer: type 26 for FIC101 by PLANT\\operator, new value 42.5" ] ||
-        fail "the mingw consumer printed something else"
+    [ "$out" = "consumer: type 26 for FIC101 by PLANT\\operator, new value 42.5
+consumer: delivered" ] || fail "the example consumer printed something else"
 
-    "$runner" regsvr32 /s "$tree/bin/qz45_audit_trail.dll" || fail "regsvr32 of the installed service failed"
     status=0
     QZ45_AUDIT_TRAIL="$run/trail.jsonl" "$runner" ./qz45_msvc_consumer.exe || status=$?
     [ "$status" -eq 0 ] || fail "the MSVC consumer exited with $status"
-    grep -q '"RefId":"msvc-consumer-1"' "$run/trail.jsonl" ||
-        fail "the trail lacks the MSVC consumer's event: $(cat "$run/trail.jsonl" 2>&1)"
-    echo "$tier MSVC-ABI consumer delivered its event to the installed service"
+    for ref in ticket-7 msvc-consumer-1; do
+        grep -q "\"RefId\":\"$ref\"" "$run/trail.jsonl" ||
+            fail "the trail lacks the event $ref: $(cat "$run/trail.jsonl" 2>&1)"
+    done
+    echo "$tier example and MSVC-ABI consumers delivered their events to the installed service"
     ;;
 *) fail "unknown step $step" ;;
 esac
