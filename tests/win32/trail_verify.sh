@@ -70,6 +70,19 @@ expect 0 '^5 lines, chain intact$' verify "trail_verify_Prüfung_測定.jsonl"
 expect 0 '^5 event(s) in trail_verify_Prüfung_測定.jsonl$' "trail_verify_Prüfung_測定.jsonl"
 expect 3 'cannot read trail_verify_missing.jsonl: ' verify trail_verify_missing.jsonl
 expect 2 'verify needs a FILE, a database, or both' verify
+# A file that is not there is exit 3 for every command, before any database
+# is reached; a mistyped option or command is exit 2 with what was meant.
+expect 3 'cannot read trail_verify_missing.jsonl: ' trail_verify_missing.jsonl
+for cmd in verify ship prune; do
+    expect 3 'cannot read trail_verify_missing.jsonl: ' $cmd trail_verify_missing.jsonl --odbc DSN=none
+done
+expect 3 'cannot read the connection string from trail_verify_missing.txt' ship "$trail" \
+    --odbc-file trail_verify_missing.txt
+expect 2 'machnie is not an option of qz45trail ship; did you mean --machine?' ship "$trail" \
+    --machnie M --odbc DSN=none
+expect 2 'verfy is not a command; did you mean verify?' verfy "$trail"
+expect 0 'Usage: qz45trail verify' verify --help
+expect 0 'Exit codes, for every command' -h
 
 # A message with line ends cannot forge a row: the table shows it escaped.
 QZ45_AUDIT_TRAIL=$trail "$WINE_RUN" qz45event.exe send --type Startup --user op6 --domain PLANT \

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "prune.h"
 #include "review.h"
 #include "ship.h"
+#include "suggest.h"
 #include "table.h"
 #include "trail_file.h"
 #include "verify.h"
@@ -83,8 +85,9 @@ struct Connection {
     }
     bool Given() const { return !given.empty() || !file.empty() || !variable.empty(); }
 
-    // The string; false, said (never the string itself), when it is not there.
-    bool Resolve(std::string *out) const {
+    // The string, and 0; said (never the string itself), the exit code when
+    // it is not there: 3 for a file that cannot be read, 2 for an empty one.
+    int Resolve(std::string *out) const {
         if (!given.empty()) {
             *out = given;
         } else if (!file.empty()) {
@@ -95,7 +98,7 @@ struct Connection {
             if (f == nullptr || !ReadFirstLine(*f, &line, &complete, &error)) {
                 std::fprintf(stderr, "qz45trail: cannot read the connection string from %s: %s\n",
                              file.c_str(), error.c_str());
-                return false;
+                return kExitFailed;
             }
             *out = line;
         } else {
@@ -111,14 +114,75 @@ struct Connection {
             std::fprintf(stderr, "qz45trail: the connection string is empty%s%s\n",
                          variable.empty() ? "" : ": no environment variable ",
                          variable.c_str());
-            return false;
+            return kExitUsage;
         }
-        return true;
+        return kExitOk;
     }
 };
 
 int Usage(const std::string &what) {
     std::fprintf(stderr, "qz45trail: %s (try --help)\n", what.c_str());
+    return kExitUsage;
+}
+
+// The words CLI11 did not expect, from its message ("... not expected: A B").
+std::vector<std::string> UnexpectedWords(const CLI::ExtrasError &e) {
+    std::vector<std::string> words;
+    const std::string what = e.what();
+    const std::size_t colon = what.find(": ");
+    std::size_t at = colon == std::string::npos ? what.size() : colon + 2;
+    while (at < what.size()) {
+        const std::size_t end = std::min(what.find(' ', at), what.size());
+        if (end > at) words.push_back(what.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
+}
+
+// Says which words were not expected where, with the option or command each
+// was probably meant to be.
+int Unexpected(CLI::App &app, const std::vector<std::string> &reversedArgs,
+               const CLI::ExtrasError &e) {
+    // The command the words were given to: the first argument that names one.
+    CLI::App *command = &app;
+    std::vector<std::string> commands;
+    for (CLI::App *sub : app.get_subcommands([](CLI::App *) { return true; }))
+        commands.push_back(sub->get_name());
+    for (auto it = reversedArgs.rbegin(); it != reversedArgs.rend() && command == &app; ++it)
+        for (CLI::App *sub : app.get_subcommands([](CLI::App *) { return true; }))
+            if (*it == sub->get_name()) command = sub;
+    std::vector<std::string> options;
+    for (const CLI::Option *o : command->get_options()) {
+        for (const std::string &n : o->get_lnames()) options.push_back("--" + n);
+        for (const std::string &n : o->get_snames()) options.push_back("-" + n);
+    }
+    const std::string where = command == &app ? "qz45trail" : "qz45trail " + command->get_name();
+    const std::vector<std::string> words = UnexpectedWords(e);
+    const bool anOption = std::any_of(words.begin(), words.end(), [](const std::string &w) {
+        return w.size() > 1 && w[0] == '-';
+    });
+    // A mistyped command is taken for FILE, and what follows it is unexpected.
+    const std::string first = reversedArgs.empty() ? "" : reversedArgs.back();
+    const std::string command1 = command == &app && !anOption ? Nearest(first, commands) : "";
+    if (!command1.empty()) {
+        std::fprintf(stderr, "qz45trail: %s is not a command; did you mean %s?\n", first.c_str(),
+                     command1.c_str());
+    } else {
+        for (const std::string &word : words) {
+            const bool option = word.size() > 1 && word[0] == '-';
+            // The value of an unknown option is taken for an argument of its own.
+            if (!option && anOption) continue;
+            const std::string name = option ? word.substr(0, word.find('=')) : word;
+            const std::string guess = option ? Nearest(name, options) : "";
+            if (option)
+                std::fprintf(stderr, "qz45trail: %s is not an option of %s%s%s\n", name.c_str(),
+                             where.c_str(), guess.empty() ? "" : "; did you mean ",
+                             guess.empty() ? "" : (guess + "?").c_str());
+            else
+                std::fprintf(stderr, "qz45trail: %s was not expected\n", word.c_str());
+        }
+    }
+    std::fprintf(stderr, "(%s --help lists what it takes)\n", where.c_str());
     return kExitUsage;
 }
 
@@ -246,9 +310,12 @@ int main() {
                        "the address to listen on (default 127.0.0.1, this machine only); another "
                        "one makes the page reachable from elsewhere")->type_name("ADDRESS");
 
-    std::vector<std::string> args = ReversedArguments();
+    const std::vector<std::string> given = ReversedArguments();
+    std::vector<std::string> args = given;  // the parser consumes them
     try {
         app.parse(args);
+    } catch (const CLI::ExtrasError &e) {
+        return Unexpected(app, given, e);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
     }
@@ -257,23 +324,23 @@ int main() {
         if (*schema) return PrintSchema(roles);
         if (*prune) {
             if (!pc.Given()) return Usage("prune needs a database: --odbc, --odbc-file or --odbc-env");
-            if (!pc.Resolve(&po.connection)) return kExitUsage;
+            if (const int failed = pc.Resolve(&po.connection)) return failed;
             return Prune(po);
         }
         if (*review) {
             if (!rc.Given()) return Usage("review needs a database: --odbc, --odbc-file or --odbc-env");
-            if (!rc.Resolve(&ro.connection)) return kExitUsage;
+            if (const int failed = rc.Resolve(&ro.connection)) return failed;
             return Review(ro);
         }
         if (*ship) {
             if (!sc.Given()) return Usage("ship needs a database: --odbc, --odbc-file or --odbc-env");
-            if (!sc.Resolve(&so.connection)) return kExitUsage;
+            if (const int failed = sc.Resolve(&so.connection)) return failed;
             return Ship(so);
         }
         if (*verify) {
             if (vo.file.empty() && !vc.Given())
                 return Usage("verify needs a FILE, a database, or both");
-            if (vc.Given() && !vc.Resolve(&vo.connection)) return kExitUsage;
+            if (const int failed = vc.Given() ? vc.Resolve(&vo.connection) : kExitOk) return failed;
             if (!vc.Given() && !vo.machine.empty())
                 return Usage("--machine names the machine in a database (--odbc ...)");
             return Verify(vo);
@@ -281,7 +348,7 @@ int main() {
         if (view.Given()) {
             if (!file.empty()) return Usage("give a FILE or a database, not both");
             std::string connection;
-            if (!view.Resolve(&connection)) return kExitUsage;
+            if (const int failed = view.Resolve(&connection)) return failed;
             Database db(connection);
             return PrintStoredTrail(db, filter);
         }

@@ -175,6 +175,13 @@ int Prune(const PruneOptions &o) {
     long long prunedThrough = 0;
     for (const PrunedFile &p : pruned) prunedThrough = std::max(prunedThrough, p.lastLine);
     if (parts.size() < 2) {
+        // A trail that is not there at all is a name mistyped, not a trail with
+        // nothing to prune.
+        FileIdentity id;
+        if (TrailFile::IdentityOf(o.file, &id, &why) != TrailFile::OpenResult::kOpened) {
+            std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", o.file.c_str(), why.c_str());
+            return kExitFailed;
+        }
         std::printf("%s has no rotated file: nothing to prune\n", o.file.c_str());
         return kExitOk;
     }
