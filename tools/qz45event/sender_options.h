@@ -49,7 +49,7 @@ std::optional<int32_t> ParseEventType(const std::string &text);
 std::vector<int32_t> EventTypesNamed(const std::string &text);
 
 // KIND:VALUE, for example text:abc, i2:-1, i4:7, r4:2.5, r8:2.5,
-// date:946684800[.fraction], packed:FAST,SLOW, record:12, field:12,-3,
+// date:TIME (as ParseTime reads it), packed:FAST,SLOW, record:12, field:12,-3,
 // textref:hello. Returns an error line, or nothing when it parsed.
 std::optional<std::string> ParseValue(const std::string &text, ValueOption &out);
 
