@@ -46,7 +46,8 @@ send() {
     printf ' %q' "$@"
     printf '\n'
 
-    run qz45event.exe send "$@" 2>/dev/null || true
+    # A refusal is told on standard error; Wine's event-log lines are not shown.
+    run qz45event.exe send "$@" 2>&1 | tr -d '\r' | grep -v ':err:eventlog:' || true
 }
 
 step "Registering the reference audit service in the private prefix"

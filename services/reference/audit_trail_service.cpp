@@ -4,13 +4,17 @@
 // Many processes may write one trail at once; its lines form a hash chain
 // (trail_append.h, and the trail library's trail_chain.h).
 //
-// The trail file is QZ45_AUDIT_TRAIL when set, else audit-trail.jsonl beside
-// this DLL. Built with QZ45_SERVICE_COUNT_ONLY, the same classes keep
-// nothing and only count calls (the benchmark's service).
+// The trail file is QZ45_AUDIT_TRAIL when set, else
+// %ProgramData%\qz45\audit-trail.jsonl. Built with QZ45_SERVICE_COUNT_ONLY,
+// the same classes keep nothing and only count calls (the benchmark's
+// service).
 #include <windows.h>
+#include <knownfolders.h>
 #include <oleauto.h>
+#include <shlobj.h>
 
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -240,15 +244,45 @@ private:
 };
 
 #if !defined(QZ45_SERVICE_COUNT_ONLY)
-std::wstring TrailPath() {
+struct TaskMemFree {
+    void operator()(wchar_t *p) const { CoTaskMemFree(p); }
+};
+using TaskMemText = std::unique_ptr<wchar_t, TaskMemFree>;
+
+// %ProgramData%\qz45, from the system's known folder, else from the
+// environment; "" when neither names it.
+std::wstring DefaultTrailFolder() {
+    wchar_t *found = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &found);
+    const TaskMemText owned(found);  // freed whether or not the call succeeded
+    std::wstring folder;
+    if (SUCCEEDED(hr) && found != nullptr) {
+        folder = found;
+    } else {
+        wchar_t buf[MAX_PATH];
+        const DWORD n = GetEnvironmentVariableW(L"ProgramData", buf, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) folder.assign(buf, n);
+    }
+    return folder.empty() ? folder : folder + L"\\qz45";
+}
+
+// The trail file: QZ45_AUDIT_TRAIL when set, as it is (a missing folder
+// fails the append); else audit-trail.jsonl in %ProgramData%\qz45, a folder
+// made when missing. Fails with ERROR_PATH_NOT_FOUND when there is no
+// ProgramData folder to use.
+HRESULT TrailPath(std::wstring *path) {
     wchar_t buf[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableW(L"QZ45_AUDIT_TRAIL", buf, MAX_PATH * 2);
-    if (n > 0 && n < MAX_PATH * 2) return std::wstring(buf, n);
-    n = GetModuleFileNameW(qz45svc::ServerModule(), buf, MAX_PATH * 2);
-    std::wstring path(buf, n < MAX_PATH * 2 ? n : 0);
-    size_t slash = path.find_last_of(L"\\/");
-    path = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-    return path + L"audit-trail.jsonl";
+    const DWORD n = GetEnvironmentVariableW(L"QZ45_AUDIT_TRAIL", buf, MAX_PATH * 2);
+    if (n > 0 && n < MAX_PATH * 2) {
+        path->assign(buf, n);
+        return S_OK;
+    }
+    const std::wstring folder = DefaultTrailFolder();
+    if (folder.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return HRESULT_FROM_WIN32(GetLastError());
+    *path = folder + L"\\audit-trail.jsonl";
+    return S_OK;
 }
 
 #endif
@@ -274,7 +308,10 @@ public:
         try {
             json line = trail->Snapshot();
             line["submitted"] = qz45trail::NowUtc();
-            hr = qz45trail::AppendChained(TrailPath(), line.dump(), qz45trail::RotationFromEnvironment());
+            std::wstring path;
+            hr = TrailPath(&path);
+            if (SUCCEEDED(hr))
+                hr = qz45trail::AppendChained(path, line.dump(), qz45trail::RotationFromEnvironment());
         } catch (...) {
             hr = E_OUTOFMEMORY;
         }

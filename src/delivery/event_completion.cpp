@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "event/event_rules.h"
 #include "event/record_text.h"
 
 namespace qz45 {
@@ -11,61 +12,17 @@ const char kFixedAppName[] = "Oskel Zentrova.45";
 
 namespace {
 
-constexpr uint32_t kLastType = 53;
 constexpr uint32_t kPathNameCapacity = 255;       // computer name read for Path
-constexpr int64_t kPathNameLongest = 120;         // longest name accepted for Path
 constexpr uint32_t kDescriptorNameCapacity = 511; // computer name read for Descriptor
 constexpr uint32_t kExecutablePathCapacity = 255; // executable path read for AppKey
 
-enum class DescriptorRule { ComputerName, Required };
-
-struct RouteRow {
-    uint32_t first, last;          // the types of this row, inclusive
-    DescriptorRule descriptor;
-    const char *descriptorType;    // default when empty
-    const char *property;          // default when empty; nullptr: required
-    Submitter submitter;
-};
-
-constexpr const char kDatabase[] = "DATABASE";
-constexpr const char kRecord[] = "RECORD";
-constexpr const char kAdmin[] = "QZ45 Admin";
-constexpr const char kAcl[] = "ACL";
-constexpr const char kAuditTrail[] = "QZ45 Audit Trail";
-constexpr const char kCfr11[] = "QZ45 CFR11 Mode";
-constexpr const char kTaskList[] = "QZ45 TaskList";
-
-constexpr DescriptorRule kComputer = DescriptorRule::ComputerName;
-constexpr DescriptorRule kNamed = DescriptorRule::Required;
-constexpr const char *kRequired = nullptr;
-
-// Types 1..53. Events about the whole database name the computer; events
-// about one record must name it.
-constexpr RouteRow kRoutes[] = {
-    {1, 2, kComputer, kDatabase, kAdmin, Submitter::General},
-    {3, 3, kComputer, kDatabase, kAdmin, Submitter::Change},
-    {4, 11, kComputer, kDatabase, kAdmin, Submitter::General},
-    {12, 12, kComputer, kDatabase, kAcl, Submitter::General},
-    {13, 14, kComputer, kDatabase, kAuditTrail, Submitter::General},
-    {15, 16, kComputer, kDatabase, kCfr11, Submitter::General},
-    {17, 17, kComputer, kDatabase, kAdmin, Submitter::General},
-    {18, 24, kNamed, kRecord, kRequired, Submitter::General},
-    {25, 25, kNamed, kRecord, kAcl, Submitter::General},
-    {26, 30, kNamed, kRecord, kRequired, Submitter::General},
-    {31, 31, kComputer, kDatabase, kAcl, Submitter::Change},
-    {32, 32, kNamed, kRecord, kAcl, Submitter::Change},
-    {33, 34, kComputer, kDatabase, kAuditTrail, Submitter::General},
-    {35, 36, kComputer, kDatabase, kCfr11, Submitter::General},
-    {37, 37, kNamed, kRecord, kRequired, Submitter::Change},
-    {38, 38, kNamed, kRecord, kRequired, Submitter::HistoryChange},
-    {39, 47, kComputer, kDatabase, kTaskList, Submitter::General},
-    {48, 53, kComputer, kDatabase, kAdmin, Submitter::General},
-};
-
-const RouteRow *RouteOf(uint32_t type) {
-    for (const RouteRow &row : kRoutes)
-        if (type >= row.first && type <= row.last) return &row;
-    return nullptr;
+Submitter SubmitterOf(EventShape shape) {
+    switch (shape) {
+    case EventShape::Change: return Submitter::Change;
+    case EventShape::HistoryChange: return Submitter::HistoryChange;
+    case EventShape::General: break;
+    }
+    return Submitter::General;
 }
 
 std::string_view LastComponent(std::string_view text) {
@@ -96,7 +53,7 @@ Submitter CompleteEvent(EventRecord &r, EventStatus &status, const CompletionPla
 
     if (FieldEmpty(r.Path)) {
         char name[kPathNameCapacity + 1];
-        if (!ReadComputerName(platform, name, kPathNameCapacity, kPathNameLongest))
+        if (!ReadComputerName(platform, name, kPathNameCapacity, kComputerNameLongest))
             return Refuse(status, EVT_E_INVALID);
         std::snprintf(r.Path, sizeof r.Path, "%s/QZ.45/%s", name, name);
     }
@@ -118,12 +75,11 @@ Submitter CompleteEvent(EventRecord &r, EventStatus &status, const CompletionPla
 
     if (r.EventTime.secs == 0 && r.EventTime.usecs == 0) r.EventTime.secs = platform.Now();
 
-    const uint32_t type = static_cast<uint32_t>(r.Type);
-    const RouteRow *row = type == 0 || type > kLastType ? nullptr : RouteOf(type);
-    if (row == nullptr) return Refuse(status, EVT_E_BAD_TYPE);
+    const EventTypeRule *rule = EventRuleOf(static_cast<uint32_t>(r.Type));
+    if (rule == nullptr) return Refuse(status, EVT_E_BAD_TYPE);
 
     if (FieldEmpty(r.Descriptor)) {
-        if (row->descriptor == DescriptorRule::Required) return Refuse(status, EVT_E_INVALID);
+        if (rule->descriptorRequired) return Refuse(status, EVT_E_INVALID);
         char name[kDescriptorNameCapacity + 1];
         if (!ReadComputerName(platform, name, kDescriptorNameCapacity,
                               kDescriptorNameCapacity))
@@ -131,17 +87,17 @@ Submitter CompleteEvent(EventRecord &r, EventStatus &status, const CompletionPla
         SetFieldText(r.Descriptor, name);
     }
 
-    if (FieldEmpty(r.DescriptorType)) SetFieldText(r.DescriptorType, row->descriptorType);
+    if (FieldEmpty(r.DescriptorType)) SetFieldText(r.DescriptorType, rule->descriptorType);
 
     if (FieldEmpty(r.Property)) {
-        if (row->property == kRequired) return Refuse(status, EVT_E_INVALID);
-        SetFieldText(r.Property, row->property);
+        if (rule->property == nullptr) return Refuse(status, EVT_E_INVALID);
+        SetFieldText(r.Property, rule->property);
     }
 
-    if (row->submitter == Submitter::HistoryChange && r.History.secs == 0 && r.History.usecs == 0)
+    if (rule->shape == EventShape::HistoryChange && r.History.secs == 0 && r.History.usecs == 0)
         return Refuse(status, EVT_E_INVALID);
 
-    return row->submitter;
+    return SubmitterOf(rule->shape);
 }
 
 }  // namespace qz45

@@ -67,4 +67,20 @@ const char *EventTypeName(uint32_t type) {
     return type < kEventTypeCount ? kEventTypes[type].name : nullptr;
 }
 
+const char *EventCategoryName(int32_t category) {
+    switch (category) {
+    case 201: return "create";
+    case 202: return "delete";
+    case 203: return "refused";
+    case 205: return "activation, usability";
+    case 206: return "start-up";
+    case 207: return "shutdown";
+    case 208: return "audit trail, CFR11 mode";
+    case 209: return "snapshots, tasks, upgrades";
+    case 301: return "change";
+    case 401: return "history change";
+    default: return "";
+    }
+}
+
 }  // namespace qz45

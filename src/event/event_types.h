@@ -22,4 +22,7 @@ int32_t EventCategoryOf(uint32_t type);
 // The name of a type, or nullptr outside 0..53.
 const char *EventTypeName(uint32_t type);
 
+// The short name of a category ("create" for 201), or "" for any other number.
+const char *EventCategoryName(int32_t category);
+
 }  // namespace qz45

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "delivery/event_completion.h"
+#include "event/event_rules.h"
 
 using qz45::CompleteEvent;
 using qz45::Submitter;
@@ -238,6 +239,39 @@ TEST_F(Completion, HistoryChangeNeedsAHistoryTime) {
     r.History.usecs = 1;
     EXPECT_EQ(Run(), Submitter::HistoryChange);
     EXPECT_EQ(st.status, EVT_SUCCESS);
+}
+
+// The sender names what a refused record lacks from the rules completion
+// applies: for every type and every field a type may require, a record
+// without it is refused exactly when MissingFields names it, and one with
+// everything is accepted with nothing named.
+TEST_F(Completion, MissingFieldsNamesWhatCompletionRefuses) {
+    const char *fields[] = {"User", "Domain", "Descriptor", "Property", "History"};
+    for (int32_t type = 1; type <= 53; ++type) {
+        for (int leftOut = -1; leftOut < 5; ++leftOut) {
+            SetUp();
+            Named(type);
+            std::strcpy(r.Descriptor, "FIC101");
+            std::strcpy(r.Property, "PV");
+            r.History.secs = 946684800;
+            const std::string name = leftOut < 0 ? "" : fields[leftOut];
+            if (name == "User") r.User[0] = '\0';
+            if (name == "Domain") r.Domain[0] = '\0';
+            if (name == "Descriptor") r.Descriptor[0] = '\0';
+            if (name == "Property") r.Property[0] = '\0';
+            if (name == "History") r.History.secs = 0;
+            const std::string missing = qz45::MissingFields(r);
+            // Nothing but the field left out; User and Domain every type needs.
+            EXPECT_TRUE(missing.empty() ? leftOut > 1 || name.empty() : missing == name)
+                << "type " << type << " without " << name << ": " << missing;
+            const bool refused = Run() == Submitter::None;
+            EXPECT_EQ(refused, !missing.empty()) << "type " << type << " without " << name;
+            if (refused) EXPECT_EQ(st.status, EVT_E_INVALID) << "type " << type;
+        }
+    }
+    SetUp();
+    r.Type = 26;
+    EXPECT_EQ(qz45::MissingFields(r), "User, Domain, Descriptor, Property");
 }
 
 TEST_F(Completion, DescriptorComputerNameLimit) {

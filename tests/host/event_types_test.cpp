@@ -45,3 +45,12 @@ TEST(EventTypes, TableIsCompleteAndInOrder) {
     EXPECT_EQ(names.size(), qz45::kEventTypeCount - 1);
     EXPECT_STREQ(EventTypeName(38), "Change History Value");
 }
+
+TEST(EventTypes, EveryCategoryHasItsName) {
+    for (const auto &t : qz45::kEventTypes)
+        if (t.type != 0) EXPECT_STRNE(qz45::EventCategoryName(t.category), "") << t.type;
+    EXPECT_STREQ(qz45::EventCategoryName(205), "activation, usability");
+    EXPECT_STREQ(qz45::EventCategoryName(401), "history change");
+    EXPECT_STREQ(qz45::EventCategoryName(0), "");
+    EXPECT_STREQ(qz45::EventCategoryName(204), "");
+}

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "failure_text.h"
 #include "sender_options.h"
 
 using namespace qz45event;
@@ -24,6 +25,9 @@ TEST(SenderOptions, TypesByNumberOrName) {
     EXPECT_EQ(ParseEventType("-1"), -1);  // the library refuses it, not the parser
     EXPECT_EQ(ParseEventType("no such type"), std::nullopt);
     EXPECT_EQ(ParseEventType(""), std::nullopt);
+    // 48 and 49 share a name: neither is taken for it.
+    EXPECT_EQ(ParseEventType("Stop QZ45 Task Server"), std::nullopt);
+    EXPECT_EQ(EventTypesNamed("stop-qz45-task-server"), (std::vector<int32_t>{48, 49}));
 }
 
 TEST(SenderOptions, ValuesOfEveryKind) {
@@ -49,6 +53,31 @@ TEST(SenderOptions, ValuesOfEveryKind) {
     EXPECT_FALSE(ParseTime("1.1234567"));
     EXPECT_FALSE(ParseTime("1.-5"));
     EXPECT_FALSE(ParseTime("1."));
+    EXPECT_FALSE(ParseTime("2147483648"));
+    // ISO 8601 UTC, as the trail writes times; a date alone is midnight.
+    struct {
+        const char *text;
+        int32_t secs, usecs;
+    } iso[] = {
+        {"2024-05-06T07:08:09Z", 1714979289, 0},
+        {"2024-05-06T07:08:09.250Z", 1714979289, 250000},
+        {"2024-05-06T07:08:09.000005Z", 1714979289, 5},
+        {"2024-05-06", 1714953600, 0},
+        {"2024-02-29", 1709164800, 0},
+        {"1970-01-01T00:00:00Z", 0, 0},
+        {"1901-12-13T20:45:52Z", INT32_MIN, 0},
+        {"2038-01-19T03:14:07Z", INT32_MAX, 0},
+    };
+    for (const auto &c : iso) {
+        auto t = ParseTime(c.text);
+        ASSERT_TRUE(t) << c.text;
+        EXPECT_EQ(t->secs, c.secs) << c.text;
+        EXPECT_EQ(t->usecs, c.usecs) << c.text;
+    }
+    for (const char *bad : {"2038-01-19T03:14:08Z", "1901-12-13T20:45:51Z", "2024-05-06T07:08:09",
+                            "2024-05-06T07:08:09.1234567Z", "2024-05-06T07:08:09.Z",
+                            "2023-02-29", "2024-13-01", "2024-05-06T24:00:00Z", "2024-5-6"})
+        EXPECT_FALSE(ParseTime(bad)) << bad;
     EXPECT_FALSE(ParseValue("text:abc", v));
     EXPECT_EQ(v.value.DataType, 3);
     EXPECT_EQ(std::memcmp(v.value.Payload.Text, "abc", 3), 0);
@@ -89,13 +118,22 @@ TEST(SenderOptions, UsageErrorsAndHelp) {
     struct Case {
         std::vector<const char *> args;
         ParseOutcome outcome;
+        const char *says = "";  // in the error line
     } cases[] = {
         {{}, ParseOutcome::Error},
         {{"send"}, ParseOutcome::Error},                       // --type is required
         {{"send", "--type", "nonsense"}, ParseOutcome::Error},
+        {{"send", "--type", "Stop QZ45 Task Server"}, ParseOutcome::Error, "types 48 and 49"},
+        {{"send", "--type", "stop_qz45_task_server"}, ParseOutcome::Error, "by number"},
+        {{"send", "--type", "49", "-u", "u", "-d", "d"}, ParseOutcome::Run},
         {{"send", "--type", "4", "--bogus"}, ParseOutcome::Error},
         {{"send", "--type", "4", "--old", "r8:x"}, ParseOutcome::Error},
-        {{"send", "--type", "4", "--time", "yesterday"}, ParseOutcome::Error},
+        {{"send", "--type", "4", "--time", "yesterday"}, ParseOutcome::Error,
+         "2024-05-06T07:08:09[.250]Z or 2024-05-06"},
+        {{"send", "--type", "4", "--time", "2040-01-01"}, ParseOutcome::Error, "2038-01-19"},
+        {{"send", "--type", "38", "--history", "2024-05-06T07:08Z"}, ParseOutcome::Error,
+         "bad --history"},
+        {{"send", "--type", "4", "--time", "2024-05-06T07:08:09.250Z"}, ParseOutcome::Run},
         {{"send", "--type", "4", "--repeat", "0"}, ParseOutcome::Error},
         {{"send", "--type", "4", "--severity", "high"}, ParseOutcome::Error},
         {{"--help"}, ParseOutcome::Help},
@@ -108,9 +146,59 @@ TEST(SenderOptions, UsageErrorsAndHelp) {
         ParseResult r = Parse(c.args, o);
         EXPECT_EQ(r.outcome, c.outcome) << (c.args.empty() ? "(none)" : c.args.back());
         if (r.outcome == ParseOutcome::Error) EXPECT_EQ(r.text.find('\n'), std::string::npos) << r.text;
+        EXPECT_NE(r.text.find(c.says), std::string::npos) << r.text;
     }
     SenderOptions o;
     ParseResult help = Parse({"send", "--help"}, o);
     for (const char *opt : {"--type", "--old", "--history", "--audit-trail", "--repeat"})
         EXPECT_NE(help.text.find(opt), std::string::npos) << opt;
+}
+
+// Every failure a send meets is said with its status and HRESULT in words,
+// and with what to do.
+TEST(SenderOptions, FailuresSayWhatToDo) {
+    struct Case {
+        int16_t status;
+        uint32_t hresult;
+        std::vector<const char *> args;  // the send's options, for refusals
+        const char *what, *hint;
+    } cases[] = {
+        {EVT_E_SERVICE, 0x80040154, {}, "REGDB_E_CLASSNOTREG: class not registered", "regsvr32 qz45_audit_trail.dll (the 64-bit"},
+        {EVT_E_SERVICE, 0x80070003, {}, "the trail's folder is missing", "QZ45_AUDIT_TRAIL is D:\\audit\\t.jsonl"},
+        {EVT_E_SERVICE, 0x80070005, {}, "E_ACCESSDENIED", "icacls"},
+        {EVT_E_SERVICE, 0x80070070, {}, "below its floor", "free space"},
+        {EVT_E_SERVICE, 0x8007000D, {}, "is not a trail", "qz45trail verify"},
+        {EVT_E_APARTMENT, 0x800401F0, {}, "CO_E_NOTINITIALIZED", "CoInitializeEx"},
+        {EVT_E_APARTMENT, 0x80010106, {}, "RPC_E_CHANGED_MODE", "apartment"},
+        {EVT_E_SERVICE, 0x80004005, {}, "0x80004005: the system's words", "event log"},
+        {EVT_E_INVALID, 0, {"--type", "Create Record", "-u", "u", "-d", "d", "--descriptor", "F"},
+         "lacks Property, which type 26 (Create Record) requires", "--property"},
+        {EVT_E_INVALID, 0, {"--type", "38", "-d", "d"},
+         "lacks User, Descriptor, Property, History", "--user, --descriptor, --property, --history"},
+        {EVT_E_INVALID, 0, {"--type", "4", "-u", "u", "-d", "d"}, "longer than 120", "--path"},
+        {EVT_E_BAD_TYPE, 0, {"--type", "54"}, "type 54 is not an event type (1..53)", "qz45event types"},
+    };
+    for (const auto &c : cases) {
+        SenderOptions o;
+        std::vector<const char *> args = {"send"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        if (c.args.empty()) args.insert(args.end(), {"--type", "4"});
+        ASSERT_EQ(Parse(args, o).outcome, ParseOutcome::Run) << c.what;
+        EventRecord record;
+        int16_t populated = -1;
+        FillRecord(o, record, &populated);
+        FailureContext context;
+        context.record = &record;
+        context.trail = "D:\\audit\\t.jsonl";
+        if (!KnownHresult(c.hresult)) context.systemText = "the system's words";
+        const FailureText text =
+            DescribeFailure(EventStatus{c.status, 0, static_cast<int32_t>(c.hresult)}, context);
+        // The status name and number stay, for the scripts that look for them.
+        const std::string status = std::string("status ") + StatusName(c.status) + " (" +
+                                   std::to_string(c.status) + ")";
+        EXPECT_EQ(text.what.rfind(status, 0), 0u) << text.what;
+        EXPECT_NE(text.what.find(c.what), std::string::npos) << text.what;
+        EXPECT_NE(text.hint.find(c.hint), std::string::npos) << text.hint;
+        EXPECT_EQ((text.what + text.hint).find('\n'), std::string::npos) << text.what;
+    }
 }

@@ -52,7 +52,8 @@ bad() { printf 'trail space: FAILED: %s\n' "$*"; fail=1; }
 free_bytes() { df -B1 --output=avail "$vol" | tail -n 1 | tr -d ' '; }
 fill() { dd if=/dev/zero of="$vol/$1" bs=512K count="$2" 2>/dev/null || bad "cannot fill $1"; }
 # send NAME ARGS...: one qz45event process; what it prints in
-# trail_space_NAME.out, its event-log lines in trail_space_NAME.log.
+# trail_space_NAME.out, its failures and event-log lines in
+# trail_space_NAME.log.
 send() {
     name=$1
     shift
@@ -117,12 +118,13 @@ tr -d '\r' <trail_space_hour.log | sed -n 's/^.*warn:eventlog:ReportEventW /  /p
 fill fill3 3
 before=$(wc -c <"$trail")
 send floor --message "refused at the floor"
-tr -d '\r' <trail_space_floor.out | grep -q 'status EVT_E_SERVICE (-94), hresult 0x80070070' &&
+refusal=$(tr -d '\r' <trail_space_floor.log | grep '^qz45event: status')
+printf '%s\n' "$refusal" | grep -q 'status EVT_E_SERVICE (-94), hresult 0x80070070 ERROR_DISK_FULL: .*below its floor' &&
     [ "$(tail -n 1 trail_space_floor.out)" = 1 ] ||
-    bad "below the floor: $(tr -d '\r' <trail_space_floor.out | tr '\n' ' ')"
+    bad "below the floor: $(tr -d '\r' <trail_space_floor.out trail_space_floor.log | tr '\n' ' ')"
 [ "$(wc -c <"$trail")" -eq "$before" ] || bad "a refused line left $(( $(wc -c <"$trail") - before )) bytes"
 expect_warnings 2 "a refusal within the hour of the last warning"
-echo "trail space: $(free_bytes) bytes free: $(tr -d '\r' <trail_space_floor.out | head -n 1), trail unchanged"
+echo "trail space: $(free_bytes) bytes free: ${refusal#qz45event: }, trail unchanged"
 
 # Room again.
 rm -f "$vol/fill3"

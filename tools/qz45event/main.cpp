@@ -7,8 +7,11 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
+#include "event/event_rules.h"
 #include "event/event_types.h"
+#include "failure_text.h"
 #include "qz45alarmevent_api.h"
 #include "sender_options.h"
 
@@ -16,11 +19,38 @@ namespace {
 
 constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
 
+// The fields a type requires and the defaults it gets.
+void TypeRuleText(const qz45::EventTypeRule &rule, std::string &needs, std::string &defaults) {
+    needs = "User Domain";
+    if (rule.descriptorRequired) needs += " Descriptor";
+    if (rule.property == nullptr) needs += " Property";
+    if (rule.shape == qz45::EventShape::HistoryChange) needs += " History";
+    defaults.clear();
+    if (!rule.descriptorRequired) defaults = "Descriptor=<computer> ";
+    defaults += std::string("DescriptorType=") + rule.descriptorType;
+    if (rule.property != nullptr) defaults += std::string(" Property=") + rule.property;
+}
+
 int ListTypes() {
-    std::printf("%-5s %-9s %s\n", "type", "category", "name");
-    for (const auto &t : qz45::kEventTypes)
-        std::printf("%-5d %-9d %s\n", static_cast<int>(t.type), static_cast<int>(t.category),
-                    t.name);
+    std::printf("Every type also gets Path (COMPUTER/QZ.45/COMPUTER), AppKey (the program's\n"
+                "name) and the time (now) when they are not given. --user, --domain,\n"
+                "--descriptor, --property and --history give the fields below.\n\n");
+    std::printf("%-4s %-30s %-26s %-37s %s\n", "type", "category", "name", "requires", "defaults");
+    for (const auto &t : qz45::kEventTypes) {
+        const qz45::EventTypeRule *rule = qz45::EventRuleOf(static_cast<uint32_t>(t.type));
+        std::string needs = "(not sent: not an event type)", defaults, category;
+        if (rule != nullptr) TypeRuleText(*rule, needs, defaults);
+        if (t.category != 0)
+            category = std::to_string(t.category) + " " + qz45::EventCategoryName(t.category);
+        std::printf("%-4d %-30s %-26s %-37s %s\n", static_cast<int>(t.type), category.c_str(),
+                    t.name, needs.c_str(), defaults.c_str());
+    }
+    for (const auto &t : qz45::kEventTypes) {
+        std::vector<int32_t> named = qz45event::EventTypesNamed(t.name);
+        if (named.size() > 1 && named[0] == t.type)
+            std::printf("\nTypes %d and %d share the name \"%s\": give them by number.\n",
+                        static_cast<int>(named[0]), static_cast<int>(named[1]), t.name);
+    }
     return kExitOk;
 }
 
@@ -57,27 +87,65 @@ void PrintOutcome(const EventStatus &st) {
         std::printf(", hresult 0x%08lX\n", static_cast<unsigned long>(st.hresult));
 }
 
+// The system's text for an HRESULT, on one line ("" when it has none).
+std::string SystemText(HRESULT hr) {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(hr), 0, text, sizeof text, nullptr);
+    std::string out(text, n < sizeof text ? n : 0);
+    for (char &c : out)
+        if (c == '\r' || c == '\n') c = ' ';
+    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+    return out;
+}
+
+// A failed send on standard error, whatever -q says: what failed, and what to
+// do. `before` is the record as filled, before the library completed it.
+void ReportFailure(const char *prefix, const EventStatus &st, const EventRecord &before) {
+    qz45event::FailureContext context;
+    context.record = &before;
+    context.bits = static_cast<int>(sizeof(void *) * 8);
+    char trail[1024];
+    DWORD n = GetEnvironmentVariableA("QZ45_AUDIT_TRAIL", trail, sizeof trail);
+    if (n > 0 && n < sizeof trail) context.trail = std::string(trail, n);
+    if (qz45event::KnownHresult(static_cast<uint32_t>(st.hresult)) == nullptr)
+        context.systemText = SystemText(static_cast<HRESULT>(st.hresult));
+    const qz45event::FailureText text = qz45event::DescribeFailure(st, context);
+    std::fprintf(stderr, "qz45event: %s%s\nqz45event: what to do: %s\n", prefix, text.what.c_str(),
+                 text.hint.c_str());
+}
+
 int Send(qz45event::SenderOptions &o) {
     EventRecord record;
     int16_t populated = 0;
     qz45event::FillRecord(o, record, &populated);
     if (populated != EVT_SUCCESS) {
-        std::fprintf(stderr, "qz45event: %s (%d): a text does not fit its field\n",
-                     qz45event::StatusName(populated), static_cast<int>(populated));
+        std::string which = qz45event::TooLongOption(o);
+        std::fprintf(stderr, "qz45event: status %s (%d): %s\nqz45event: what to do: shorten it\n",
+                     qz45event::StatusName(populated), static_cast<int>(populated),
+                     which.empty() ? "a text does not fit its field" : which.c_str());
         return kExitFailed;
     }
     if (o.repeat == 1) {
+        EventRecord copy = record;  // the library completes the record it is given
         EventStatus st{EVT_SUCCESS, 0, 0};
-        SendQZ45Event(&record, &st);
+        SendQZ45Event(&copy, &st);
+        if (st.status != EVT_SUCCESS) {
+            ReportFailure("", st, record);
+            return kExitFailed;
+        }
         if (!o.quiet) PrintOutcome(st);
-        return st.status == EVT_SUCCESS ? kExitOk : kExitFailed;
+        return kExitOk;
     }
 
     // Many events inside one open use: the service objects stay connected.
     HRESULT hr = InitializeQZ45AlarmEvent();
-    if (FAILED(hr))
-        std::fprintf(stderr, "qz45event: the library could not connect (0x%08lX); "
-                             "each send connects by itself\n", static_cast<unsigned long>(hr));
+    if (FAILED(hr)) {
+        const qz45event::HresultText *known = qz45event::KnownHresult(static_cast<uint32_t>(hr));
+        std::fprintf(stderr, "qz45event: the library could not connect (0x%08lX %s); "
+                             "each send connects by itself\n", static_cast<unsigned long>(hr),
+                     known != nullptr ? known->name : SystemText(hr).c_str());
+    }
     const bool terminal = _isatty(_fileno(stdout)) && !o.quiet && !o.verbose;
     unsigned failed = 0;
     EventStatus last{EVT_SUCCESS, 0, 0};
@@ -100,10 +168,10 @@ int Send(qz45event::SenderOptions &o) {
     if (!o.quiet) {
         std::printf("%u events, %u failed; last: ", o.repeat, failed);
         PrintOutcome(last);
-        if (failed) {
-            std::printf("first failure: ");
-            PrintOutcome(firstFailure);
-        }
+    }
+    if (failed) {
+        std::fflush(stdout);
+        ReportFailure("first failure: ", firstFailure, record);
     }
     return failed == 0 ? kExitOk : kExitFailed;
 }

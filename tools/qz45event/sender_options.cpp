@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "event/event_types.h"
+#include "trail_row.h"
 
 namespace qz45event {
 namespace {
@@ -54,30 +55,82 @@ bool ParsePair(const std::string &text, int32_t &a, int32_t &b) {
 
 }  // namespace
 
+std::vector<int32_t> EventTypesNamed(const std::string &text) {
+    std::vector<int32_t> out;
+    const std::string wanted = Canonical(text);
+    for (const auto &t : qz45::kEventTypes)
+        if (Canonical(t.name) == wanted) out.push_back(t.type);
+    return out;
+}
+
 std::optional<int32_t> ParseEventType(const std::string &text) {
     int32_t number;
     if (ParseInt32(text, number)) return number;
-    const std::string wanted = Canonical(text);
-    for (const auto &t : qz45::kEventTypes)
-        if (Canonical(t.name) == wanted) return t.type;
+    std::vector<int32_t> named = EventTypesNamed(text);
+    if (named.size() == 1) return named[0];
     return std::nullopt;
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
+long long DaysFromEpoch(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// The microseconds of a decimal fraction of a second ("5" is 500,000), up
+// to 6 digits.
+std::optional<int32_t> Microseconds(std::string digits) {
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    digits.resize(6, '0');
+    long long usecs;
+    if (!ParseLong(digits, 0, 999999, usecs)) return std::nullopt;
+    return static_cast<int32_t>(usecs);
+}
+
+// 2024-05-06T07:08:09[.FRACTION]Z or 2024-05-06, in the trail's format.
+std::optional<TimeStamp> ParseIsoTime(const std::string &text) {
+    qz45trail::UtcTime utc;
+    if (!qz45trail::ParseUtc(text, &utc, true)) return std::nullopt;
+    TimeStamp t{0, 0};
+    const std::size_t dot = text.find('.');
+    if (dot != std::string::npos) {
+        auto usecs = Microseconds(text.substr(dot + 1, text.size() - dot - 2));
+        if (!usecs) return std::nullopt;
+        t.usecs = *usecs;
+    }
+    const long long secs = DaysFromEpoch(utc.year, static_cast<unsigned>(utc.month),
+                                         static_cast<unsigned>(utc.day)) * 86400 +
+                           utc.hour * 3600 + utc.minute * 60 + utc.second;
+    if (secs < INT32_MIN || secs > INT32_MAX) return std::nullopt;
+    t.secs = static_cast<int32_t>(secs);
+    return t;
+}
+
+}  // namespace
+
+const char kTimeForms[] =
+    "SECS[.FRACTION] since 1970, 2024-05-06T07:08:09[.250]Z or 2024-05-06 (UTC, "
+    "1901-12-13T20:45:52Z to 2038-01-19T03:14:07Z, a fraction up to 6 digits)";
+
 std::optional<TimeStamp> ParseTime(const std::string &text) {
+    if (text.size() >= 10 && text[4] == '-') return ParseIsoTime(text);
     std::size_t dot = text.find('.');
     TimeStamp t{0, 0};
     if (!ParseInt32(text.substr(0, dot), t.secs)) return std::nullopt;
     if (dot != std::string::npos) {
         // A decimal fraction of a second, to the microsecond: ".5" is
         // 500,000 microseconds, ".000005" is 5.
-        std::string digits = text.substr(dot + 1);
-        if (digits.empty() || digits.size() > 6 ||
-            digits.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        digits.resize(6, '0');
-        long long usecs;
-        if (!ParseLong(digits, 0, 999999, usecs)) return std::nullopt;
-        t.usecs = static_cast<int32_t>(usecs);
+        auto usecs = Microseconds(text.substr(dot + 1));
+        if (!usecs) return std::nullopt;
+        t.usecs = *usecs;
     }
     return t;
 }
@@ -146,7 +199,9 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
 
     CLI::App *send = app.add_subcommand("send", "Fill one event record and send it");
     std::string type, time, history, oldValue, newValue;
-    send->add_option("-t,--type", type, "Event type, by number (0-53) or name (see 'types')")
+    send->add_option("-t,--type", type,
+                     "Event type, by number (1-53) or name; 'qz45event types' lists each "
+                     "type's category, the fields it requires and the defaults it gets")
         ->required();
     send->add_option("-u,--user", o.user, "User account that performed the action");
     send->add_option("-d,--domain", o.domain, "Domain of that account");
@@ -164,19 +219,23 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
     send->add_option("--severity", o.severity, "Severity number");
     send->add_option("--audit-trail", o.auditTrail,
                      "1: the event belongs to the audit trail (the default); 0: it does not");
-    send->add_option("--time", time, "When it happened: SECS[.FRACTION] since 1970 UTC (default now)");
+    send->add_option("--time", time, "When it happened (default now): SECS[.FRACTION] since 1970, "
+                     "2024-05-06T07:08:09[.250]Z or 2024-05-06, UTC");
     send->add_option("--history", history,
-                     "Time of the history entry changed: SECS[.FRACTION] (Change History Value)");
+                     "Time of the history entry changed, as --time (Change History Value)");
     send->add_option("--old", oldValue,
                      "Value before: KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, "
                      "packed, record or field (e.g. r8:2.5, field:12,-3)");
     send->add_option("--new", newValue, "Value after, as --old");
     send->add_option("--repeat", o.repeat, "Send N events inside one open use of the library")
         ->check(CLI::Range(1u, 100000000u));
-    send->add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
+    send->add_flag("-q,--quiet", o.quiet, "Print nothing on success; failures still go to standard error");
     send->add_flag("-v,--verbose", o.verbose, "With --repeat, print the outcome of every send");
 
-    app.add_subcommand("types", "List the event types with their names and categories");
+    app.add_subcommand("types",
+                       "List the event types: number, category, name, the fields each requires "
+                       "and the defaults it gets");
+    app.footer("Run 'qz45event types' for what each event type requires.");
 
     CLI::App *reg = app.add_subcommand(
         "register-event-source",
@@ -198,15 +257,25 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
     if (send->parsed()) {
         o.command = "send";
         auto t = ParseEventType(type);
-        if (!t) return {ParseOutcome::Error, "unknown event type: " + type};
+        if (!t) {
+            std::vector<int32_t> named = EventTypesNamed(type);
+            if (named.size() < 2) return {ParseOutcome::Error, "unknown event type: " + type};
+            std::string both;
+            for (int32_t n : named)
+                both += (both.empty() ? "" : " and ") + std::to_string(n);
+            return {ParseOutcome::Error, "event type name '" + type + "' is that of types " + both +
+                                             ": give --type by number"};
+        }
         o.type = *t;
         if (!time.empty()) {
             o.time = ParseTime(time);
-            if (!o.time) return {ParseOutcome::Error, "bad --time: " + time};
+            if (!o.time)
+                return {ParseOutcome::Error, "bad --time: " + time + "; give " + kTimeForms};
         }
         if (!history.empty()) {
             o.history = ParseTime(history);
-            if (!o.history) return {ParseOutcome::Error, "bad --history: " + history};
+            if (!o.history)
+                return {ParseOutcome::Error, "bad --history: " + history + "; give " + kTimeForms};
         }
         for (auto [text, slot, name] : {std::tuple{&oldValue, &o.oldValue, "--old"},
                                         std::tuple{&newValue, &o.newValue, "--new"}}) {
@@ -234,6 +303,33 @@ void FillRecord(SenderOptions &o, EventRecord &record, int16_t *status) {
                              text(o.descriptorType), text(o.area), text(o.unit), text(o.property),
                              ptr(o.history), o.oldValue ? &o.oldValue->value : nullptr,
                              o.newValue ? &o.newValue->value : nullptr, status);
+}
+
+std::string TooLongOption(const SenderOptions &o) {
+    EventRecord r;
+    const struct {
+        const char *option;
+        const std::optional<std::string> &value;
+        std::size_t capacity;
+    } texts[] = {
+        {"--path", o.path, sizeof r.Path},
+        {"--app-name", o.appName, sizeof r.AppName},
+        {"--user", o.user, sizeof r.User},
+        {"--domain", o.domain, sizeof r.Domain},
+        {"--message", o.message, sizeof r.Message},
+        {"--ref-id", o.refId, sizeof r.RefId},
+        {"--app-key", o.appKey, sizeof r.AppKey},
+        {"--descriptor", o.descriptor, sizeof r.Descriptor},
+        {"--descriptor-type", o.descriptorType, sizeof r.DescriptorType},
+        {"--area", o.area, sizeof r.Area},
+        {"--unit", o.unit, sizeof r.Unit},
+        {"--property", o.property, sizeof r.Property},
+    };
+    for (const auto &t : texts)
+        if (t.value && t.value->size() > t.capacity - 1)
+            return std::string(t.option) + " holds " + std::to_string(t.value->size()) +
+                   " bytes, its field at most " + std::to_string(t.capacity - 1);
+    return {};
 }
 
 const char *StatusName(int16_t status) {

@@ -43,20 +43,29 @@ struct ParseResult {
 ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &options);
 
 // "37", "Change Value", "change-value" -> 37. Names are those of the event
-// type table; case, blanks, dashes and underscores do not matter.
+// type table; case, blanks, dashes and underscores do not matter. A name two
+// types share gives nothing: EventTypesNamed lists them.
 std::optional<int32_t> ParseEventType(const std::string &text);
+std::vector<int32_t> EventTypesNamed(const std::string &text);
 
 // KIND:VALUE, for example text:abc, i2:-1, i4:7, r4:2.5, r8:2.5,
-// date:946684800[.fraction], packed:FAST,SLOW, record:12, field:12,-3,
+// date:TIME (as ParseTime reads it), packed:FAST,SLOW, record:12, field:12,-3,
 // textref:hello. Returns an error line, or nothing when it parsed.
 std::optional<std::string> ParseValue(const std::string &text, ValueOption &out);
 
-// SECS or SECS.FRACTION (a decimal fraction of a second, up to 6 digits).
+// SECS or SECS.FRACTION since 1970, 2024-05-06T07:08:09[.FRACTION]Z or
+// 2024-05-06 (midnight), all UTC; a fraction is a decimal fraction of a
+// second, up to 6 digits. Nothing when malformed or outside 32-bit seconds.
 std::optional<TimeStamp> ParseTime(const std::string &text);
+extern const char kTimeForms[];  // the forms, for messages
 
 // Fills the record from the options with PopulateChangeValueEvent.
 // A text by address points into the options, which must outlive the send.
 void FillRecord(SenderOptions &options, EventRecord &record, int16_t *status);
+
+// The first text option longer than its field ("--user holds 300 bytes, its
+// field at most 255"), or "" when all fit.
+std::string TooLongOption(const SenderOptions &options);
 
 // The name of a status code ("EVT_E_SERVICE"), or "unknown".
 const char *StatusName(int16_t status);
