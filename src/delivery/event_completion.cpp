@@ -68,6 +68,15 @@ const RouteRow *RouteOf(uint32_t type) {
     return nullptr;
 }
 
+}  // namespace
+
+Submitter SubmitterOf(uint32_t type) {
+    const RouteRow *row = RouteOf(type);
+    return row == nullptr ? Submitter::None : row->submitter;
+}
+
+namespace {
+
 std::string_view LastComponent(std::string_view text) {
     std::size_t slash = text.rfind('\\');
     return slash == std::string_view::npos ? text : text.substr(slash + 1);

@@ -29,6 +29,10 @@ public:
 
 enum class Submitter { None, General, Change, HistoryChange };
 
+// The submitter that takes an event of this type (None for a type the library
+// refuses whatever the record holds).
+Submitter SubmitterOf(uint32_t type);
+
 extern const char kFixedAppName[];  // "Oskel Zentrova.45"
 
 // Completes and checks the record. Leaves 0, EVT_E_BAD_TYPE or EVT_E_INVALID in

@@ -1,5 +1,9 @@
 #include "event/event_types.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
 namespace qz45 {
 
 const EventTypeInfo kEventTypes[kEventTypeCount] = {
@@ -59,12 +63,54 @@ const EventTypeInfo kEventTypes[kEventTypeCount] = {
     {53, "Stop The Upgrade Wizard", 209},
 };
 
+namespace {
+
+std::string Canonical(const std::string &name) {
+    std::string out;
+    for (char c : name)
+        if (c != ' ' && c != '-' && c != '_')
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseEventType(const std::string &text) {
+    if (!text.empty()) {
+        errno = 0;
+        char *end = nullptr;
+        const long long v = std::strtoll(text.c_str(), &end, 10);
+        if (errno == 0 && *end == '\0' && v >= INT32_MIN && v <= INT32_MAX)
+            return static_cast<int32_t>(v);
+    }
+    const std::string wanted = Canonical(text);
+    for (const auto &t : kEventTypes)
+        if (Canonical(t.name) == wanted) return t.type;
+    return std::nullopt;
+}
+
 int32_t EventCategoryOf(uint32_t type) {
     return type < kEventTypeCount ? kEventTypes[type].category : 0;
 }
 
 const char *EventTypeName(uint32_t type) {
     return type < kEventTypeCount ? kEventTypes[type].name : nullptr;
+}
+
+const char *EventCategoryName(int32_t category) {
+    switch (category) {
+    case 201: return "create";
+    case 202: return "delete";
+    case 203: return "refused";
+    case 205: return "activation, usability";
+    case 206: return "start-up";
+    case 207: return "shutdown";
+    case 208: return "audit trail, CFR11 mode";
+    case 209: return "snapshots, tasks, upgrades";
+    case 301: return "change";
+    case 401: return "history change";
+    default: return "";
+    }
 }
 
 }  // namespace qz45

@@ -12,14 +12,6 @@
 namespace qz45event {
 namespace {
 
-std::string Canonical(const std::string &name) {
-    std::string out;
-    for (char c : name)
-        if (c != ' ' && c != '-' && c != '_')
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool ParseLong(const std::string &text, long long lo, long long hi, long long &out) {
     if (text.empty()) return false;
     errno = 0;
@@ -55,12 +47,7 @@ bool ParsePair(const std::string &text, int32_t &a, int32_t &b) {
 }  // namespace
 
 std::optional<int32_t> ParseEventType(const std::string &text) {
-    int32_t number;
-    if (ParseInt32(text, number)) return number;
-    const std::string wanted = Canonical(text);
-    for (const auto &t : qz45::kEventTypes)
-        if (Canonical(t.name) == wanted) return t.type;
-    return std::nullopt;
+    return qz45::ParseEventType(text);
 }
 
 std::optional<TimeStamp> ParseTime(const std::string &text) {
