@@ -156,25 +156,25 @@ std::string Fitted(const std::string &text, std::size_t width, bool cut, bool ke
     const std::size_t has = TextWidth(text);
     if (has <= width || !cut) return text + std::string(has < width ? width - has : 0, ' ');
     if (width == 0) return "";
-    struct Part {
+    struct Glyph {
         std::size_t at, length, width;
     };
-    std::vector<Part> parts;
+    std::vector<Glyph> glyphs;
     for (std::size_t at = 0; at < text.size();) {
         const CodePoint p = Decode(text, at);
-        parts.push_back({at, p.length, Width(p)});
+        glyphs.push_back({at, p.length, Width(p)});
         at += p.length;
     }
     static const char kMarker[] = "\xE2\x80\xA6";  // U+2026, one column
     std::size_t used = 1, n = 0;
     if (keepEnd) {
-        while (n < parts.size() && used + parts[parts.size() - 1 - n].width <= width)
-            used += parts[parts.size() - 1 - n++].width;
-        const std::size_t from = n == 0 ? text.size() : parts[parts.size() - n].at;
+        while (n < glyphs.size() && used + glyphs[glyphs.size() - 1 - n].width <= width)
+            used += glyphs[glyphs.size() - 1 - n++].width;
+        const std::size_t from = n == 0 ? text.size() : glyphs[glyphs.size() - n].at;
         return kMarker + std::string(width - used, ' ') + text.substr(from);
     }
-    while (n < parts.size() && used + parts[n].width <= width) used += parts[n++].width;
-    const std::size_t to = n == parts.size() ? text.size() : parts[n].at;
+    while (n < glyphs.size() && used + glyphs[n].width <= width) used += glyphs[n++].width;
+    const std::size_t to = n == glyphs.size() ? text.size() : glyphs[n].at;
     return text.substr(0, to) + kMarker + std::string(width - used, ' ');
 }
 
