@@ -1,5 +1,9 @@
 #include "event/event_types.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
 namespace qz45 {
 
 const EventTypeInfo kEventTypes[kEventTypeCount] = {
@@ -58,6 +62,35 @@ const EventTypeInfo kEventTypes[kEventTypeCount] = {
     {52, "Start The Upgrade Wizard", 209},
     {53, "Stop The Upgrade Wizard", 209},
 };
+
+std::string NameKey(const std::string &name) {
+    std::string out;
+    for (char c : name)
+        if (c != ' ' && c != '-' && c != '_' && c != ',')
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::vector<int32_t> EventTypesNamed(const std::string &text) {
+    std::vector<int32_t> out;
+    const std::string wanted = NameKey(text);
+    for (const auto &t : kEventTypes)
+        if (NameKey(t.name) == wanted) out.push_back(t.type);
+    return out;
+}
+
+std::optional<int32_t> ParseEventType(const std::string &text) {
+    if (!text.empty()) {
+        errno = 0;
+        char *end = nullptr;
+        const long long v = std::strtoll(text.c_str(), &end, 10);
+        if (errno == 0 && *end == '\0' && v >= INT32_MIN && v <= INT32_MAX)
+            return static_cast<int32_t>(v);
+    }
+    const std::vector<int32_t> named = EventTypesNamed(text);
+    if (named.size() == 1) return named[0];
+    return std::nullopt;
+}
 
 int32_t EventCategoryOf(uint32_t type) {
     return type < kEventTypeCount ? kEventTypes[type].category : 0;

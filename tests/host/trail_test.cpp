@@ -20,6 +20,7 @@
 #include "trail_file.h"
 #include "trail_lines.h"
 #include "trail_row.h"
+#include "trail_view.h"
 
 using namespace qz45trail;
 using Kind = ChainVerdict::Kind;
@@ -546,4 +547,113 @@ TEST(TrailRow, FirstDifference) {
         EXPECT_STREQ(FirstDifference(base, edited), c.column);
         EXPECT_STREQ(FirstDifference(edited, base), c.column);
     }
+}
+
+// The view's filter on rows: texts compared as account names are (letter
+// for letter, case aside), a user with or without its domain, times from
+// --since on and before --until, class and category exactly.
+TEST(TrailView, FilterMatches) {
+    Row row;
+    std::string why;
+    ASSERT_TRUE(RowFromLine("OPS1", 7,
+                            "{\"context\":{\"User\":\"J\xC3\xBCrgen\",\"Domain\":\"PLANT\"},"
+                            "\"event\":\"ChangeEvent\",\"properties\":{\"Category\":301,"
+                            "\"Descriptor\":\"FIC101\",\"Property\":\"SP\",\"EventTime\":"
+                            "{\"utc\":\"2024-05-06T07:08:09.500Z\"}}}",
+                            &row, &why))
+        << why;
+    const auto time = [](const char *text) {
+        UtcTime t;
+        EXPECT_TRUE(ParseUtc(text, &t, true)) << text;
+        return t;
+    };
+    const struct {
+        std::function<void(RowFilter &)> set;
+        bool matches;
+    } cases[] = {
+        {[](RowFilter &) {}, true},
+        {[](RowFilter &f) { f.machine = "ops1"; }, true},
+        {[](RowFilter &f) { f.machine = "ops"; }, false},
+        {[](RowFilter &f) { f.user = "plant\\J\xC3\x9CRGEN"; }, true},  // Ü for ü
+        {[](RowFilter &f) { f.user = "j\xC3\xBCrgen"; }, true},
+        {[](RowFilter &f) { f.user = "OTHER\\j\xC3\xBCrgen"; }, false},
+        {[](RowFilter &f) { f.user = "jurgen"; }, false},
+        {[](RowFilter &f) { f.user = "PLANT"; }, false},
+        {[](RowFilter &f) { f.domain = "Plant"; }, true},
+        {[](RowFilter &f) { f.descriptor = "fic101"; f.property = "sp"; }, true},
+        {[](RowFilter &f) { f.descriptor = "fic10"; }, false},
+        {[](RowFilter &f) { f.property = "PV"; }, false},
+        {[&](RowFilter &f) { f.since = time("2024-05-06T07:08:09.5Z"); }, true},
+        {[&](RowFilter &f) { f.since = time("2024-05-06T07:08:09.501Z"); }, false},
+        {[&](RowFilter &f) { f.until = time("2024-05-06T07:08:09.5Z"); }, false},
+        {[&](RowFilter &f) { f.until = time("2024-05-07"); }, true},
+        {[](RowFilter &f) { f.eventClass = "ChangeEvent"; f.category = 301; }, true},
+        {[](RowFilter &f) { f.eventClass = "GeneralEvent"; }, false},
+        {[](RowFilter &f) { f.category = 401; }, false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        RowFilter f;
+        cases[i].set(f);
+        EXPECT_EQ(Matches(f, row), cases[i].matches) << "case " << i;
+    }
+    // A row without the member a filter asks for is not selected.
+    Row bare;
+    ASSERT_TRUE(RowFromLine("OPS1", 8, "{\"event\":\"GeneralEvent\"}", &bare, &why)) << why;
+    RowFilter f;
+    f.since = time("2000-01-01");
+    EXPECT_FALSE(Matches(f, bare));
+    f = RowFilter{};
+    f.category = 0;
+    EXPECT_FALSE(Matches(f, bare));
+    EXPECT_TRUE(SameIgnoringCase("\xD0\xBE\xD0\xBF", "\xD0\x9E\xD0\x9F"));  // Cyrillic
+    EXPECT_FALSE(SameIgnoringCase("a\xFF", "A\xC3\xBF"));  // a byte that is not UTF-8
+}
+
+// Widths in terminal columns, texts cut to them with a marker or kept whole,
+// and numbers as the shortest text that reads back the same.
+TEST(TrailView, WidthsAndValues) {
+    EXPECT_EQ(TextWidth("PLANT\\J\xC3\xBCrgen"), 12u);
+    EXPECT_EQ(TextWidth("\xE6\xB8\xAC\xE5\xAE\x9A"), 4u);    // two CJK ideographs
+    EXPECT_EQ(TextWidth("e\xCC\x81"), 1u);                    // e and a combining accent
+    EXPECT_EQ(TextWidth("\xC3"), 1u);                          // cut-off UTF-8
+    const struct {
+        std::string text;
+        std::size_t width;
+        bool cut, keepEnd;
+        std::string fitted;
+    } cases[] = {
+        {"J\xC3\xBCrgen", 8, true, false, "J\xC3\xBCrgen  "},
+        {"AREA_NORTH_7", 8, true, false, "AREA_NO\xE2\x80\xA6"},
+        {"AREA_NORTH_7", 8, false, false, "AREA_NORTH_7"},
+        {"C:\\bin\\qz45event.exe", 8, true, true, "\xE2\x80\xA6" "ent.exe"},
+        {"\xE6\xB8\xAC\xE5\xAE\x9A\xE5\x80\xA4", 5, true, false, "\xE6\xB8\xAC\xE5\xAE\x9A\xE2\x80\xA6"},
+        {"\xE6\xB8\xAC\xE5\xAE\x9A\xE5\x80\xA4", 4, true, false, "\xE6\xB8\xAC\xE2\x80\xA6 "},
+        {"xy", 0, true, false, ""},
+    };
+    for (const auto &c : cases) {
+        const std::string fitted = Fitted(c.text, c.width, c.cut, c.keepEnd);
+        EXPECT_EQ(fitted, c.fitted) << c.text << " in " << c.width;
+        if (c.cut && c.width > 0) EXPECT_EQ(TextWidth(fitted), c.width) << c.text;
+    }
+
+    const auto value = [](const char *json) {
+        return ValueText(nlohmann::json::parse(json));
+    };
+    EXPECT_EQ(value(R"({"type":"VT_R4","value":0.10000000149011612})"), "0.1");
+    EXPECT_EQ(value(R"({"type":"VT_R4","value":16777217.0})"), "16777216");
+    EXPECT_EQ(value(R"({"type":"VT_R4","value":1e300})"), "1e+300");  // beyond a single
+    EXPECT_EQ(value(R"({"type":"VT_R8","value":0.10000000149011612})"), "0.10000000149011612");
+    EXPECT_EQ(value(R"({"type":"VT_R8","value":0.1})"), "0.1");
+    EXPECT_EQ(value(R"({"type":"VT_I4","value":-7})"), "-7");
+    EXPECT_EQ(value(R"({"type":"VT_BSTR","value":"0.10000000149011612"})"), "0.10000000149011612");
+    EXPECT_EQ(value(R"({"type":"VT_DATE","value":36526.5,"utc":"2000-01-01T12:00:00Z"})"),
+              "2000-01-01T12:00:00Z");
+
+    UtcTime a, b;
+    ASSERT_TRUE(ParseUtc("2023-12-31T23:59:59.750Z", &a));
+    ASSERT_TRUE(ParseUtc("2024-03-01T00:00:00.250Z", &b));
+    EXPECT_DOUBLE_EQ(SecondsBetween(a, b), 60 * 86400 + 0.5);  // through 29 February
+    EXPECT_DOUBLE_EQ(SecondsBetween(b, a), -(60 * 86400 + 0.5));
+    EXPECT_EQ(CsvField("a,\"b\"\r\nc"), "\"a,\"\"b\"\"\r\nc\"");
+    EXPECT_EQ(CsvField("J\xC3\xBCrgen"), "J\xC3\xBCrgen");
 }

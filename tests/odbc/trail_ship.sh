@@ -21,6 +21,9 @@
 #           running on across files; prune removes what is shipped, keeps
 #           what is not, and what remains verifies and ships on
 #   plant   a trail of four processes: shipped, verified, filtered
+#   view    the view's filters give the same rows from the file and from the
+#           database; CSV and JSON read back whole; the table aligned in
+#           characters, a backdated event flagged
 # POSTGRES_DIR/env (scripts/postgres.sh init) gives the server; WINE_RUN the
 # Wine runner.
 set -u
@@ -138,7 +141,7 @@ ship)
     run --odbc-env QZ45_TEST_ODBC --machine $m --user müller
     expect 0 "^3 .*WERK\\\\müller .*$umlaut$" "the table from the database, non-ASCII filter"
     printf '%s\n' "$out" | grep -q '^1 event(s) in the database$' || bad "--user müller lists more than line 3"
-    run --odbc-env QZ45_TEST_ODBC --machine $m --type 206
+    run --odbc-env QZ45_TEST_ODBC --machine $m --category 206
     expect 0 'first line\\nsecond line$' "the table of a message with a line end, LFConversion=1 asked for"
     run verify --odbc-env QZ45_TEST_ODBC --machine $m
     expect 0 "^$m: $lines lines, chain intact; last line shipped 2" "verify in the database"
@@ -394,18 +397,109 @@ plant)
     run --odbc "$QZ45_ODBC_AUDITOR" --machine $m --user op2
     expect 0 '^40 event(s) in the database$' "--user op2"
     want=$(grep -n '"User":"op2"' "$trail" | cut -d: -f1 | tr '\n' ' ')
-    got=$(printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && $2 ~ /Event$/ { printf "%s ", $1 }')
+    got=$(printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && / [A-Za-z]+Event / { printf "%s ", $1 }')
     [ "$got" = "$want" ] || bad "--user op2 listed lines $got; the trail has op2 on $want"
-    printf '%s\n' "$out" | grep -E '^[0-9]+ +[A-Za-z]+Event ' | grep -v 'PLANT\\op2 ' && bad "--user op2 lists others"
-    run --odbc "$QZ45_ODBC" --machine $m --type 301 --descriptor FIC101
-    expect 0 '^40 event(s) in the database$' "--type 301 --descriptor FIC101"
-    printf '%s\n' "$out" | grep -E '^[0-9]+ +[A-Za-z]+Event ' | grep -v 'PLANT\\op4 .*R8 1.0 -> R8 2.0' && bad "--type 301 lists others"
+    printf '%s\n' "$out" | grep -E '^[0-9]+ .* [A-Za-z]+Event ' | grep -v 'PLANT\\op2 ' && bad "--user op2 lists others"
+    run --odbc "$QZ45_ODBC" --machine $m --category 301 --descriptor FIC101
+    expect 0 '^40 event(s) in the database$' "--category 301 --descriptor FIC101"
+    printf '%s\n' "$out" | grep -E '^[0-9]+ .* [A-Za-z]+Event ' | grep -v 'PLANT\\op4 .*R8 1 -> R8 2 ' && bad "--category 301 lists others"
     run --odbc "$QZ45_ODBC" --machine $m --since 2000-01-01 --until 2000-01-02T00:00:00Z
     expect 0 '^0 event(s) in the database$' "--since --until a day long ago"
     run --odbc "$QZ45_ODBC" --machine $m --since 2000-01-01
     expect 0 '^160 event(s) in the database$' "--since a day long ago"
     run --odbc "$QZ45_ODBC" --since 2000-13-01
     expect 2 'is not a UTC time' "--since a month that is not there"
+    ;;
+view)
+    trail=odbc_view.jsonl m=VIEW-A
+    # FIC101's set point changed by PLANT\op2, by PLANT\Jürgen (fic101), and
+    # by OP2 of domain plant with an event time three years before it was
+    # written; its security changed (type 32, written as type 37 is), a
+    # start-up, another domain's record.
+    send --type "Change Value" --user op2 --domain PLANT --descriptor FIC101 --property SP \
+        --old r4:0.1 --new r4:0.25 --message "set point up"
+    send --type "Change Value" --user Jürgen --domain PLANT --descriptor fic101 --property SP \
+        --old r4:0.25 --new r4:0.5 --message "nachgestellt"
+    send --type "Change Value" --user OP2 --domain plant --descriptor FIC101 --property SP \
+        --old r8:0.5 --new r8:12.5 --time 1700000000 --message "backdated"
+    send --type "Change Record Security" --user op2 --domain PLANT --descriptor FIC101 --property ACL \
+        --old text:a --new text:b
+    send --type Startup --user op3 --domain PLANT --message "start"
+    send --type "Change Value" --user op5 --domain OTHER --descriptor TIC200 --property SP \
+        --old r8:1 --new r8:2
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "machine $m: 6 line(s) shipped" "ship the trail to view"
+
+    # same LINES ARGS...: the file and the database (its machine named in
+    # another case) give the same CSV, of these lines.
+    same() {
+        local want=$1 fileOut fileCode
+        shift
+        run "$trail" --machine $m --format csv "$@"
+        fileOut=$out fileCode=$code
+        run --odbc "$QZ45_ODBC_AUDITOR" --machine view-a --format csv "$@"
+        [ "$fileCode" = 0 ] && [ "$code" = 0 ] && [ "$fileOut" = "$out" ] ||
+            bad "$* gives other rows from the file (exit $fileCode) than from the database (exit $code):
+$fileOut
+--
+$out"
+        got=$(printf '%s\n' "$out" | grep "^$m," | cut -d, -f2 | tr '\n' ' ')
+        [ "$got" = "$want" ] || bad "$* selects lines $got, not $want"
+    }
+    same "1 3 4 " --user 'PLANT\op2'
+    same "1 3 4 " --user OP2
+    same "1 3 4 " --user op2
+    same "1 2 3 " --descriptor fic101 --property sp
+    same "4 " --descriptor FIC101 --property acl
+    same "1 2 3 4 6 " --type 37
+    printf '%s\n' "$out" | grep -q '^qz45trail: --type 37 (Change Value) selects change events of category 301: types 3, 31, 32 and 37 are written alike$' ||
+        bad "--type 37 does not say which types it cannot tell apart: $out"
+    same "1 2 3 4 6 " --type "change-value"
+    same "5 " --category start-up
+    same "6 " --domain other
+    same "3 " --until 2024-01-01 --user 'plant\OP2'
+    same "2 " --user 'PLANT\JÜRGEN' --since 2024-01-01
+    run "$trail" --type "No Such Type"
+    expect 2 "is not an event type that is written: .*Change Value" "an unknown type"
+    run "$trail" --category nothing
+    expect 2 "is neither a number nor a category's name: create (201), " "an unknown category"
+
+    # CSV and JSON read back: every text whole, the non-ASCII user intact,
+    # the single-precision 0.1 as 0.1, the backdated line flagged.
+    for format in csv json; do
+        "$W" qz45trail.exe --odbc "$QZ45_ODBC" --machine $m --format $format >odbc_view.$format.out ||
+            bad "--format $format failed"
+        python3 - "$format" odbc_view.$format.out <<'PY' || bad "--format $format does not read back"
+import csv, json, sys
+fmt, path = sys.argv[1], sys.argv[2]
+with open(path, encoding="utf-8", newline="") as f:
+    rows = list(csv.DictReader(f)) if fmt == "csv" else [json.loads(l) for l in f]
+assert [str(r["line"]) for r in rows] == ["1", "2", "3", "4", "5", "6"], rows
+one, two, three = rows[0], rows[1], rows[2]
+assert two["user"] == "J\u00fcrgen" and two["domain"] == "PLANT", two
+assert one["category_name"] == "change" and one["event_class"] == "ChangeEvent", one
+old = one["old_value"] if fmt == "csv" else one["old"]["value"]
+assert str(old) == "0.1", one
+assert three["message"] == "backdated" and three["event_time"] == "2023-11-14T22:13:20.000Z", three
+flags = [str(r["flagged"]) for r in rows]
+assert flags == (["0", "0", "1", "0", "0", "0"] if fmt == "csv" else
+                 ["False", "False", "True", "False", "False", "False"]), flags
+PY
+    done
+
+    # The table: the row of PLANT\Jürgen has its columns where the others
+    # have them (counted in characters), the backdated line is flagged.
+    run "$trail" --machine $m --utc
+    expect 0 "^1 with an event time more than 300 s before or after their submission" "the flagged count"
+    printf '%s\n' "$out" | grep -q '^3 .* !-[0-9]*d .*R8 0.5 -> R8 12.5 .*backdated$' || bad "line 3 is not flagged: $out"
+    printf '%s\n' "$out" | grep -q '^1 .*PLANT\\op2 .*R4 0.1 -> R4 0.25 .*set point up$' || bad "line 1: $out"
+    printf '%s\n' "$out" | python3 -c '
+import sys
+rows = [l for l in sys.stdin.buffer.read().decode("utf-8").splitlines() if l[:1].isdigit() and "Event" in l]
+at = [(r.lower().find("fic101"), r.find(" R4 "), r.find(m)) for r, m in
+      zip(rows, ("set point up", "nachgestellt"))]
+sys.exit(0 if len(rows) == 6 and at[0] == at[1] and min(at[0]) > 0 else "not aligned: %r" % at)
+' || bad "the row of PLANT\Jürgen is not aligned with the others"
     ;;
 *)
     echo "unknown case $case_"

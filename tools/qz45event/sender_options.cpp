@@ -13,14 +13,6 @@
 namespace qz45event {
 namespace {
 
-std::string Canonical(const std::string &name) {
-    std::string out;
-    for (char c : name)
-        if (c != ' ' && c != '-' && c != '_')
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool ParseLong(const std::string &text, long long lo, long long hi, long long &out) {
     if (text.empty()) return false;
     errno = 0;
@@ -54,22 +46,6 @@ bool ParsePair(const std::string &text, int32_t &a, int32_t &b) {
 }
 
 }  // namespace
-
-std::vector<int32_t> EventTypesNamed(const std::string &text) {
-    std::vector<int32_t> out;
-    const std::string wanted = Canonical(text);
-    for (const auto &t : qz45::kEventTypes)
-        if (Canonical(t.name) == wanted) out.push_back(t.type);
-    return out;
-}
-
-std::optional<int32_t> ParseEventType(const std::string &text) {
-    int32_t number;
-    if (ParseInt32(text, number)) return number;
-    std::vector<int32_t> named = EventTypesNamed(text);
-    if (named.size() == 1) return named[0];
-    return std::nullopt;
-}
 
 namespace {
 

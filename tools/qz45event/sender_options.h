@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "event/event_types.h"
 #include "qz45alarmevent_api.h"
 
 namespace qz45event {
@@ -42,11 +43,10 @@ struct ParseResult {
 
 ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &options);
 
-// "37", "Change Value", "change-value" -> 37. Names are those of the event
-// type table; case, blanks, dashes and underscores do not matter. A name two
-// types share gives nothing: EventTypesNamed lists them.
-std::optional<int32_t> ParseEventType(const std::string &text);
-std::vector<int32_t> EventTypesNamed(const std::string &text);
+// "37", "Change Value", "change-value" -> 37, as qz45trail reads --type too.
+// A name two types share gives nothing: EventTypesNamed lists them.
+using qz45::EventTypesNamed;
+using qz45::ParseEventType;
 
 // KIND:VALUE, for example text:abc, i2:-1, i4:7, r4:2.5, r8:2.5,
 // date:TIME (as ParseTime reads it), packed:FAST,SLOW, record:12, field:12,-3,

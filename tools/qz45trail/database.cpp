@@ -754,64 +754,104 @@ void LogShipment(const Database &db, const std::string &machine, long long first
 
 namespace {
 
-// A --since or --until time ("" when not given); false, said, when it does
-// not read.
-bool FilterTime(const char *option, const std::string &text, SQL_TIMESTAMP_STRUCT *out) {
-    UtcTime t;
-    if (!text.empty() && !ParseUtc(text, &t, true)) {
-        std::fprintf(stderr, "qz45trail: %s %s is not a UTC time (2000-01-01 or "
-                             "2000-01-01T12:00:00Z)\n", option, text.c_str());
-        return false;
+// The machines that have lines in the trail table, in order. PostgreSQL walks
+// its primary key's index from one machine to the next.
+std::vector<std::string> StoredMachines(const Database &db) {
+    OdbcStatement list(db.connection);
+    list.ExecDirect(db.postgres
+                        ? std::string("WITH RECURSIVE m(machine) AS (SELECT min(machine) FROM ") +
+                              kTable + " UNION ALL SELECT (SELECT min(machine) FROM " + kTable +
+                              " WHERE machine > m.machine) FROM m WHERE m.machine IS NOT NULL) "
+                              "SELECT machine FROM m WHERE machine IS NOT NULL"
+                        : std::string("SELECT DISTINCT machine FROM ") + kTable);
+    std::vector<std::string> machines;
+    for (std::string m; list.Fetch();) {
+        list.GetText(1, &m);
+        machines.push_back(m);
     }
-    *out = Timestamp(t);
-    return true;
+    std::sort(machines.begin(), machines.end());
+    return machines;
+}
+
+// A UTC time moved by whole seconds.
+UtcTime AddSeconds(const UtcTime &t, long long seconds) {
+    SYSTEMTIME s{};
+    s.wYear = static_cast<WORD>(t.year);
+    s.wMonth = static_cast<WORD>(t.month);
+    s.wDay = static_cast<WORD>(t.day);
+    s.wHour = static_cast<WORD>(t.hour);
+    s.wMinute = static_cast<WORD>(t.minute);
+    s.wSecond = static_cast<WORD>(t.second);
+    FILETIME f{};
+    if (!SystemTimeToFileTime(&s, &f)) return t;
+    ULARGE_INTEGER u;
+    u.LowPart = f.dwLowDateTime;
+    u.HighPart = f.dwHighDateTime;
+    u.QuadPart += static_cast<ULONGLONG>(seconds * 10000000LL);
+    f.dwLowDateTime = u.LowPart;
+    f.dwHighDateTime = u.HighPart;
+    if (!FileTimeToSystemTime(&f, &s)) return t;
+    UtcTime out;
+    out.year = s.wYear, out.month = s.wMonth, out.day = s.wDay;
+    out.hour = s.wHour, out.minute = s.wMinute, out.second = s.wSecond;
+    return out;
 }
 
 }  // namespace
 
-int PrintStoredTrail(const Database &db, const TrailFilter &filter) {
-    SQL_TIMESTAMP_STRUCT since, until;
-    if (!FilterTime("--since", filter.since, &since) || !FilterTime("--until", filter.until, &until))
-        return kExitUsage;
-    char *end = nullptr;
-    const long long category = std::strtoll(filter.type.c_str(), &end, 10);
-    if (!filter.type.empty() && *end != '\0') {
-        std::fprintf(stderr, "qz45trail: --type %s is not a number\n", filter.type.c_str());
-        return kExitUsage;
+int PrintStoredTrail(const Database &db, const ViewOptions &options) {
+    TrailView view(options);
+    if (!view.Prepare()) return kExitUsage;
+    const RowFilter &filter = view.Filter();
+
+    // The server narrows the rows down with what it compares as the view
+    // does: the machine (found here, whatever its case), the time to the
+    // second around what is asked (the column keeps milliseconds), the event
+    // class and the category. The view's filter decides.
+    std::vector<std::string> machines;
+    for (const std::string &m : StoredMachines(db))
+        if (filter.machine.empty() || SameIgnoringCase(filter.machine, m)) machines.push_back(m);
+    db.connection.Rollback();
+    SQL_TIMESTAMP_STRUCT since{}, until{};
+    std::string sql = std::string("SELECT line_no, line_text FROM ") + kTable + " WHERE machine = ?";
+    if (filter.since) {
+        UtcTime t = *filter.since;
+        t.nanoseconds = 0;
+        since = Timestamp(t);
+        sql += " AND event_time >= ?";
     }
-
-    // Each filter given adds its condition and binds its value.
+    if (filter.until) {
+        UtcTime t = AddSeconds(*filter.until, 1);
+        t.nanoseconds = 0;
+        until = Timestamp(t);
+        sql += " AND event_time < ?";
+    }
+    if (!filter.eventClass.empty()) sql += " AND event_class = ?";
+    if (filter.category) sql += " AND category = ?";
     OdbcStatement select(db.connection);
-    std::string sql = std::string("SELECT machine, line_no, line_text FROM ") + kTable + " WHERE 1 = 1";
-    SQLUSMALLINT n = 0;
-    const auto where = [&](const std::string &given, const char *condition) {
-        if (!given.empty()) sql += condition;
-        return !given.empty();
-    };
-    if (where(filter.machine, " AND machine = ?")) select.BindText(++n, &filter.machine);
-    if (where(filter.since, " AND event_time >= ?")) select.BindTimestamp(++n, &since);
-    if (where(filter.until, " AND event_time < ?")) select.BindTimestamp(++n, &until);
-    if (where(filter.user, " AND user_name = ?")) select.BindText(++n, &filter.user);
-    if (where(filter.descriptor, " AND descriptor = ?")) select.BindText(++n, &filter.descriptor);
-    if (where(filter.type, " AND category = ?")) select.BindInteger(++n, &category);
-    select.Prepare(sql + " ORDER BY machine, line_no");
-    select.Execute();
+    select.Prepare(sql + " ORDER BY line_no");
 
-    PrintTableHeader();
-    long long count = 0;
-    std::string machine, shownMachine, line;
-    while (select.Fetch()) {
-        long long lineNo = 0;
-        select.GetText(1, &machine);
-        select.GetInteger(2, &lineNo);
-        select.GetText(3, &line);
-        if (count == 0 || machine != shownMachine) std::printf("== %s\n", Shown(machine).c_str());
-        shownMachine = machine;
-        PrintTableRow(lineNo, line);
-        ++count;
+    view.Begin();
+    std::string line;
+    for (const std::string &machine : machines) {
+        select.ClearParameters();
+        SQLUSMALLINT n = 0;
+        select.BindText(++n, &machine);
+        if (filter.since) select.BindTimestamp(++n, &since);
+        if (filter.until) select.BindTimestamp(++n, &until);
+        if (!filter.eventClass.empty()) select.BindText(++n, &filter.eventClass);
+        if (filter.category) select.BindInteger(++n, &*filter.category);
+        select.Execute();
+        while (select.Fetch()) {
+            long long lineNo = 0;
+            select.GetInteger(1, &lineNo);
+            select.GetText(2, &line);
+            view.Line(machine, lineNo, line);
+        }
+        select.CloseCursor();
     }
     db.connection.Rollback();
-    std::printf("%lld event(s) in the database\n", count);
+    view.End("in the database");
     return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "odbc.h"
+#include "table.h"
 #include "trail_row.h"
 #include "win_handle.h"
 
@@ -111,14 +112,10 @@ private:
 void LogShipment(const Database &db, const std::string &machine, long long first, long long last,
                  const std::string &sha);
 
-// What the table view selects; empty strings select everything.
-struct TrailFilter {
-    std::string machine, since, until, user, descriptor, type;
-};
-
-// Prints the stored lines as the file view does, by machine and line (exit
+// Prints the stored lines as the file view does, by machine and line: the
+// rows the view's filter selects from the rows the stored lines make (exit
 // code: 0, or 2 for a filter that does not read).
-int PrintStoredTrail(const Database &db, const TrailFilter &filter);
+int PrintStoredTrail(const Database &db, const ViewOptions &options);
 
 // Checks every machine's stored trail (or one machine's): the line numbers
 // without gaps, each row's columns against its stored line, the chain with

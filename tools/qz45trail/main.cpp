@@ -203,8 +203,8 @@ int main() {
     CLI::App app{"qz45trail: the audit trail of the reference audit service: its lines as a "
                  "table, its hash chain checked, and the trail shipped into a plant-wide SQL "
                  "database, whose lines it shows and checks the same way.\n\n"
-                 "  qz45trail FILE                      the trail file as a table\n"
-                 "  qz45trail --odbc CONNECTION [...]   the lines stored in the database\n"
+                 "  qz45trail FILE [filters]            the trail file as a table (or CSV, JSON)\n"
+                 "  qz45trail --odbc CONNECTION [...]   the lines stored in the database, alike\n"
                  "  qz45trail verify ...                check a trail (see verify --help)\n"
                  "  qz45trail ship ...                  ship a trail (see ship --help)\n"
                  "  qz45trail schema ...                the database's tables as SQL\n"
@@ -216,20 +216,42 @@ int main() {
 
     std::string file;
     Connection view;
-    TrailFilter filter;
+    ViewOptions filter;
     app.add_option("FILE", file, "a trail file (UTF-8 or any name the system takes)");
     view.Add(&app);
-    app.add_option("--machine", filter.machine, "database: only this machine's lines");
+    app.add_option("--machine", filter.machine,
+                   "database: only this machine's lines (its case does not matter); FILE: the "
+                   "machine the file belongs to, shown (default: the computer's name)");
     app.add_option("--since", filter.since,
-                   "database: lines whose event time is T or later (UTC: 2000-01-01 or "
+                   "lines whose event time is T or later (UTC: 2000-01-01 or "
                    "2000-01-01T12:00:00Z)")->type_name("T");
-    app.add_option("--until", filter.until, "database: lines whose event time is before T (UTC)")
+    app.add_option("--until", filter.until, "lines whose event time is before T (UTC)")
         ->type_name("T");
-    app.add_option("--user", filter.user, "database: lines of this user");
-    app.add_option("--descriptor", filter.descriptor, "database: lines of this record");
+    app.add_option("--user", filter.user,
+                   "lines of this user: DOMAIN\\user, or user of any domain (case does not "
+                   "matter, as in Windows' account names)");
+    app.add_option("--domain", filter.domain, "lines of users of this domain");
+    app.add_option("--descriptor", filter.descriptor,
+                   "lines of this record (case does not matter)");
+    app.add_option("--property", filter.property,
+                   "lines of this property of a record (case does not matter)");
     app.add_option("--type", filter.type,
-                   "database: lines of this category (206 a start-up, 301 a change, ...)")
-        ->type_name("N");
+                   "lines of this event type as qz45event takes it (37 or \"Change Value\"): "
+                   "its event class and category; types written alike are named on stderr")
+        ->type_name("TYPE");
+    app.add_option("--category", filter.category,
+                   "lines of this category: its number (301) or name (change)")
+        ->type_name("CATEGORY");
+    app.add_option("--format", filter.format,
+                   "table (default), csv (RFC 4180, UTF-8, a header row) or json (JSON Lines); "
+                   "csv and json carry every text whole and the times in ISO 8601 (UTC)")
+        ->check(CLI::IsMember({"table", "csv", "json"}));
+    app.add_flag("--wide", filter.wide, "table: cut no text");
+    app.add_flag("--utc", filter.utc, "table: times in UTC rather than local time");
+    app.add_option("--tolerance", filter.tolerance,
+                   "flag events whose event time is more than SECONDS before or after their "
+                   "submission (default 300)")
+        ->type_name("SECONDS")->check(CLI::NonNegativeNumber);
 
     VerifyOptions vo;
     Connection vc;
@@ -356,10 +378,7 @@ int main() {
             std::fputs(app.help().c_str(), stderr);
             return kExitUsage;
         }
-        if (!filter.machine.empty() || !filter.since.empty() || !filter.until.empty() ||
-            !filter.user.empty() || !filter.descriptor.empty() || !filter.type.empty())
-            return Usage("the filters select lines in a database (--odbc ...), not in a file");
-        return PrintTrailFile(file);
+        return PrintTrailFile(file, filter);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qz45trail: %s\n", e.what());
         return kExitFailed;

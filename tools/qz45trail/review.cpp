@@ -120,20 +120,10 @@ std::string TimeCell(const UtcTime &t) {
 
 // --- categories --------------------------------------------------------------
 
-struct Category {
-    int number;
-    const char *name;
-};
-const Category kCategories[] = {
-    {201, "create"},        {202, "delete"},   {203, "refused"},    {205, "activation, usability"},
-    {206, "start-up"},      {207, "shutdown"}, {208, "audit trail, CFR11 mode"},
-    {209, "snapshots, tasks, upgrades"},       {301, "change"},     {401, "history change"},
-};
-
 std::string CategoryName(long long number) {
-    for (const Category &c : kCategories)
-        if (c.number == number) return c.name;
-    return "";
+    return number < INT32_MIN || number > INT32_MAX
+               ? ""
+               : qz45::EventCategoryName(static_cast<int32_t>(number));
 }
 
 // The library's event types of a category, by name.
@@ -467,11 +457,13 @@ private:
                     input("property", "property", "text");
             std::string category =
                 "<label>category / type<select name=\"category\"><option value=\"\">all</option>";
-            for (const Category &c : kCategories) {
-                const std::string n = std::to_string(c.number);
+            for (int32_t c = 201; c <= 401; ++c) {
+                const char *name = qz45::EventCategoryName(c);
+                if (*name == '\0') continue;
+                const std::string n = std::to_string(c);
                 category += "<option" + std::string(n == f.Get("category") ? " selected" : "") +
-                            " value=\"" + n + "\" title=\"" + Html(TypesOf(c.number)) + "\">" + n +
-                            " " + c.name + "</option>";
+                            " value=\"" + n + "\" title=\"" + Html(TypesOf(c)) + "\">" + n +
+                            " " + name + "</option>";
             }
             form += category + "</select></label>" + input("text", "message contains", "text");
             form += std::string("<label>sort<select name=\"sort\"><option value=\"time\">newest "

@@ -1,33 +1,166 @@
 #include "table.h"
 
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "event/event_rules.h"
+#include "event/event_types.h"
 #include "exit_codes.h"
+#include "sha256.h"
 #include "trail_file.h"
 #include "trail_row.h"
 #include "trail_set.h"
+#include "verify.h"
 
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 namespace qz45trail {
 namespace {
 
-// A value as "VT_R8 2.5" (dates as their UTC text).
-std::string ValueText(const json &props, const char *key) {
-    if (!props.contains(key)) return "";
-    const json &v = props[key];
-    const std::string type = JsonText(v, "type");
-    const std::string shown = ValueShown(v);
-    if (type == "VT_BSTR") return "\"" + shown + "\"";
-    return type.substr(type.rfind('_') + 1) + " " + shown;
+// The columns of the table: heading and width (in terminal columns).
+struct TableColumn {
+    const char *heading;
+    std::size_t width;
+};
+enum { kColLine, kColTime, kColSubmitted, kColGap, kColCategory, kColClass, kColApp, kColUser,
+       kColDescriptor, kColProperty, kColValues, kTableColumns };
+const TableColumn kTable[kTableColumns] = {
+    {"line", 6},       {"event time", 26}, {"submitted", 26},  {"gap", 8},
+    {"category", 20},  {"class", 18},      {"application", 18}, {"user", 16},
+    {"descriptor", 14}, {"property", 12},  {"value(s)", 30},
+};
+
+const json &Member(const json &object, const char *key) {
+    static const json kNone;
+    if (!object.is_object()) return kNone;
+    const auto found = object.find(key);
+    return found == object.end() ? kNone : *found;
 }
 
-std::string Cut(std::string s, std::size_t n) {
-    if (s.size() > n) s = s.substr(0, n - 1) + "~";
-    return s;
+// A value as the table shows it: "R8 2.5", "BSTR" values quoted.
+std::string ValueCell(const json &value) {
+    if (!value.is_object()) return "";
+    const std::string type = JsonText(value, "type");
+    if (type == "VT_BSTR") return "\"" + ValueText(value) + "\"";
+    return type.substr(type.rfind('_') + 1) + " " + ValueText(value);
+}
+
+// A value as JSON: {"type": "VT_R4", "value": 0.1}, a number as ValueText
+// writes it, a date as its UTC text; null when absent.
+ordered_json ValueJson(const json &value) {
+    if (!value.is_object()) return nullptr;
+    ordered_json out = ordered_json::object();
+    out["type"] = value.contains("type") ? ordered_json(JsonText(value, "type")) : ordered_json();
+    const json &v = Member(value, "value");
+    if (value.contains("utc")) {
+        out["value"] = JsonText(value, "utc");
+    } else if (v.is_number_float()) {
+        const std::string text = ValueText(value);
+        char *end = nullptr;
+        const double d = std::strtod(text.c_str(), &end);
+        out["value"] = *end == '\0' ? ordered_json(d) : ordered_json(v.get<double>());
+    } else {
+        out["value"] = ordered_json::parse(v.dump(), nullptr, false);
+    }
+    return out;
+}
+
+// "2024-05-06 09:08:09 +02:00": local time with its offset from UTC, or UTC.
+std::string TimeCell(const Field &time, bool utc) {
+    if (time.null) return "";
+    const UtcTime &t = time.time;
+    SYSTEMTIME u{};
+    u.wYear = static_cast<WORD>(t.year);
+    u.wMonth = static_cast<WORD>(t.month);
+    u.wDay = static_cast<WORD>(t.day);
+    u.wHour = static_cast<WORD>(t.hour);
+    u.wMinute = static_cast<WORD>(t.minute);
+    u.wSecond = static_cast<WORD>(t.second);
+    SYSTEMTIME local = u;
+    if (!utc && !SystemTimeToTzSpecificLocalTime(nullptr, &u, &local)) local = u;
+    const auto minutes = [](const SYSTEMTIME &s) {
+        UtcTime x;
+        x.year = s.wYear, x.month = s.wMonth, x.day = s.wDay, x.hour = s.wHour, x.minute = s.wMinute;
+        return static_cast<long long>(std::llround(SecondsBetween(UtcTime{1970, 1, 1}, x) / 60));
+    };
+    const long long offset = minutes(local) - minutes(u);
+    const long long a = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u %c%02lld:%02lld", local.wYear,
+                  local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                  offset < 0 ? '-' : '+', a / 60, a % 60);
+    return text;
+}
+
+// The gap from submission to event time, when both are there.
+bool Gap(const Row &row, double *seconds) {
+    if (row[kEventTime].null || row[kSubmitted].null) return false;
+    *seconds = SecondsBetween(row[kSubmitted].time, row[kEventTime].time);
+    return true;
+}
+
+// "-3d", "+12m", "-45s": a gap in its largest unit.
+std::string GapText(double seconds) {
+    const double a = std::fabs(seconds);
+    char text[32];
+    const char sign = seconds < 0 ? '-' : '+';
+    if (a < 120) std::snprintf(text, sizeof text, "%c%.0fs", sign, a);
+    else if (a < 7200) std::snprintf(text, sizeof text, "%c%.0fm", sign, a / 60);
+    else if (a < 172800) std::snprintf(text, sizeof text, "%c%.0fh", sign, a / 3600);
+    else std::snprintf(text, sizeof text, "%c%.0fd", sign, a / 86400);
+    return text;
+}
+
+std::string CategoryText(const Row &row) {
+    if (row[kCategory].null) return "";
+    const long long c = row[kCategory].number;
+    const char *name = qz45::EventCategoryName(static_cast<int32_t>(c));  // a 32-bit number
+    return std::to_string(c) + (*name != '\0' ? std::string(" ") + name : "");
+}
+
+// The class of the service's event object that a type is submitted as.
+const char *ClassOf(qz45::EventShape s) {
+    switch (s) {
+    case qz45::EventShape::Change: return "ChangeEvent";
+    case qz45::EventShape::HistoryChange: return "HistoryChangeEvent";
+    case qz45::EventShape::General: break;
+    }
+    return "GeneralEvent";
+}
+
+bool WholeNumber(const std::string &text, long long *out) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    *out = std::strtoll(text.c_str(), &end, 10);
+    return errno == 0 && *end == '\0' && *out >= INT32_MIN && *out <= INT32_MAX;
+}
+
+bool ReadTime(const char *option, const std::string &text, std::optional<UtcTime> *out) {
+    if (text.empty()) return true;
+    UtcTime t;
+    if (!ParseUtc(text, &t, true)) {
+        std::fprintf(stderr, "qz45trail: %s %s is not a UTC time (2000-01-01 or "
+                             "2000-01-01T12:00:00Z)\n", option, text.c_str());
+        return false;
+    }
+    *out = t;
+    return true;
 }
 
 }  // namespace
@@ -53,35 +186,275 @@ std::string Shown(const std::string &text) {
     return out;
 }
 
-void PrintTableHeader() {
-    std::printf("%-3s %-18s %-4s %-24s %-14s %-10s %-18s %-34s %s\n", "#", "event", "cat",
-                "time (UTC)", "user", "descriptor", "property", "value(s)", "message");
+TrailView::TrailView(ViewOptions options) : options_(std::move(options)) {}
+
+bool TrailView::Prepare() {
+    const ViewOptions &o = options_;
+    RowFilter &f = filter_;
+    f.machine = o.machine;
+    f.user = o.user;
+    f.domain = o.domain;
+    f.descriptor = o.descriptor;
+    f.property = o.property;
+    if (!ReadTime("--since", o.since, &f.since) || !ReadTime("--until", o.until, &f.until))
+        return false;
+
+    long long category = 0;
+    if (!o.category.empty()) {
+        bool found = WholeNumber(o.category, &category);
+        std::string names;
+        for (int32_t c = 201; c <= 401 && !found; ++c) {
+            const char *name = qz45::EventCategoryName(c);
+            if (*name == '\0') continue;
+            names += (names.empty() ? "" : ", ") + std::string(name) + " (" + std::to_string(c) + ")";
+            if (qz45::NameKey(name) == qz45::NameKey(o.category)) found = true, category = c;
+        }
+        if (!found) {
+            std::fprintf(stderr, "qz45trail: --category %s is neither a number nor a category's "
+                                 "name: %s\n", o.category.c_str(), names.c_str());
+            return false;
+        }
+        f.category = category;
+    }
+
+    if (!o.type.empty()) {
+        // A name two types share (48 and 49) is fine here: they are written alike.
+        std::optional<int32_t> type = qz45::ParseEventType(o.type);
+        const std::vector<int32_t> named = qz45::EventTypesNamed(o.type);
+        if (!type && !named.empty()) type = named.front();
+        const qz45::EventTypeRule *rule =
+            type && *type > 0 ? qz45::EventRuleOf(static_cast<uint32_t>(*type)) : nullptr;
+        if (rule == nullptr) {
+            std::string names;
+            for (const auto &t : qz45::kEventTypes)
+                if (t.type > 0 && names.find(t.name) == std::string::npos)
+                    names += (names.empty() ? "" : ", ") + std::string(t.name);
+            std::fprintf(stderr, "qz45trail: --type %s is not an event type that is written: a "
+                                 "number from 1 to %u or a name (qz45event types lists them): "
+                                 "%s\n", o.type.c_str(),
+                         static_cast<unsigned>(qz45::kEventTypeCount - 1), names.c_str());
+            return false;
+        }
+        const int32_t typeCategory = qz45::EventCategoryOf(static_cast<uint32_t>(*type));
+        if (f.category && *f.category != typeCategory) {
+            std::fprintf(stderr, "qz45trail: --type %s is of category %d, --category %s another: "
+                                 "no line is both\n", o.type.c_str(), typeCategory,
+                         o.category.c_str());
+            return false;
+        }
+        f.category = typeCategory;
+        f.eventClass = ClassOf(rule->shape);
+        // The types a line of this type cannot be told from: written alike.
+        std::vector<int32_t> alike;
+        for (const auto &t : qz45::kEventTypes)
+            if (t.type > 0 && t.category == typeCategory &&
+                qz45::EventRuleOf(static_cast<uint32_t>(t.type))->shape == rule->shape)
+                alike.push_back(t.type);
+        if (alike.size() > 1) {
+            std::string list;
+            for (std::size_t i = 0; i < alike.size(); ++i)
+                list += (i == 0 ? "" : i + 1 == alike.size() ? " and " : ", ") +
+                        std::to_string(alike[i]);
+            const char *kind = rule->shape == qz45::EventShape::Change    ? "change"
+                               : rule->shape == qz45::EventShape::General ? "general"
+                                                                          : "history change";
+            std::fprintf(stderr, "qz45trail: --type %s (%s) selects %s events of category %d: "
+                                 "types %s are written alike\n", o.type.c_str(),
+                         qz45::EventTypeName(static_cast<uint32_t>(*type)), kind, typeCategory,
+                         list.c_str());
+        }
+    }
+    return true;
 }
 
-void PrintTableRow(long long n, const std::string &line) {
-    const json e = ParseLine(line);
-    if (e.is_discarded() || !e.is_object()) {
-        std::printf("%-3lld (not a JSON line)\n", n);
+void TrailView::Begin() {
+    if (options_.format != "table") {
+        // The texts exactly: no line end of theirs made CR LF.
+        std::fflush(stdout);
+        _setmode(_fileno(stdout), _O_BINARY);
+    }
+    if (options_.format == "csv")
+        std::fputs("machine,line,event_class,category,category_name,event_time,submitted,"
+                   "gap_seconds,flagged,app_key,app_name,application_id,domain,user,path,area,"
+                   "descriptor,descriptor_type,unit,property,old_type,old_value,new_type,"
+                   "new_value,value_type,value,history,severity,ref_id,message\r\n", stdout);
+    if (!Table()) return;
+    std::string heading;
+    for (int i = 0; i < kTableColumns; ++i) {
+        std::string h = kTable[i].heading;
+        if (i == kColTime) h += options_.utc ? " (UTC)" : " (local)";
+        heading += Fitted(h, kTable[i].width, false) + " ";
+    }
+    std::printf("%smessage\n", heading.c_str());
+}
+
+void TrailView::Machine(const std::string &machine) {
+    if (!Table() || (headed_ && machine == machine_)) return;
+    std::printf("== %s\n", Shown(machine).c_str());
+    machine_ = machine;
+    headed_ = true;
+}
+
+void TrailView::Note(const std::string &text) const {
+    std::fprintf(Table() ? stdout : stderr, "%s\n", text.c_str());
+}
+
+void TrailView::Line(const std::string &machine, long long n, const std::string &line) {
+    Row row;
+    std::string why;
+    if (!RowFromLine(machine, n, line, &row, &why)) {
+        // Which filter it would pass cannot be told: it is shown whatever they say.
+        Machine(machine);
+        if (Table()) std::printf("%-6lld (not a trail line: %s)\n", n, why.c_str());
+        else std::fprintf(stderr, "qz45trail: %s line %lld is not a trail line (%s)\n",
+                          Shown(machine).c_str(), n, why.c_str());
+        ++shown_;
         return;
     }
-    static const json kNone = json::object();
-    const json &p = e.contains("properties") ? e["properties"] : kNone;
-    const json &context = e.contains("context") ? e["context"] : kNone;
-    std::string values = ValueText(p, "Value");
-    if (p.contains("OldValue")) values = ValueText(p, "OldValue") + " -> " + ValueText(p, "NewValue");
-    const std::string user = JsonText(context, "Domain") + "\\" + JsonText(context, "User");
-    const std::string time = p.contains("EventTime") ? JsonText(p["EventTime"], "utc") : "";
-    std::printf("%-3lld %-18s %-4s %-24s %-14s %-10s %-18s %-34s %s\n", n,
-                Shown(JsonText(e, "event")).c_str(), Shown(JsonText(p, "Category")).c_str(),
-                Shown(time).c_str(), Cut(Shown(user), 14).c_str(),
-                Cut(Shown(JsonText(p, "Descriptor")), 10).c_str(),
-                Cut(Shown(JsonText(p, "Property")), 18).c_str(), Cut(Shown(values), 34).c_str(),
-                Shown(JsonText(p, "Message")).c_str());
-    if (p.contains("History"))
-        std::printf("    history entry changed: %s\n", Shown(JsonText(p["History"], "utc")).c_str());
+    if (!Matches(filter_, row)) return;
+    double gap = 0;
+    if (Gap(row, &gap) && std::fabs(gap) > static_cast<double>(options_.tolerance)) ++flagged_;
+    ++shown_;
+    const json e = ParseLine(line);
+    if (options_.format == "csv") CsvRow(row, e);
+    else if (options_.format == "json") JsonRow(row, e);
+    else {
+        Machine(machine);
+        TableRow(n, row, e);
+    }
 }
 
-int PrintTrailFile(const std::string &path) {
+void TrailView::TableRow(long long n, const Row &row, const json &e) {
+    const json &p = Member(e, "properties");
+    const json &context = Member(e, "context");
+    const bool cut = !options_.wide;
+    std::string values = ValueCell(Member(p, "Value"));
+    if (p.contains("OldValue"))
+        values = ValueCell(Member(p, "OldValue")) + " -> " + ValueCell(Member(p, "NewValue"));
+    const std::string domain = JsonText(context, "Domain");
+    const std::string user = (domain.empty() ? "" : domain + "\\") + JsonText(context, "User");
+    double gap = 0;
+    const bool gapKnown = Gap(row, &gap);
+    const bool flagged = gapKnown && std::fabs(gap) > static_cast<double>(options_.tolerance);
+    const std::string cells[kTableColumns] = {
+        std::to_string(n),
+        TimeCell(row[kEventTime], options_.utc),
+        TimeCell(row[kSubmitted], options_.utc),
+        flagged ? "!" + GapText(gap) : "",
+        CategoryText(row),
+        JsonText(e, "event"),
+        JsonText(p, "AppKey"),
+        user,
+        JsonText(p, "Descriptor"),
+        JsonText(p, "Property"),
+        values,
+    };
+    std::string text;
+    for (int i = 0; i < kTableColumns; ++i)
+        text += Fitted(Shown(cells[i]), kTable[i].width, cut, i == kColApp) + " ";
+    std::printf("%s%s\n", text.c_str(), Shown(JsonText(p, "Message")).c_str());
+    if (p.contains("History")) {
+        Field history;
+        history.null = !ParseUtc(JsonText(Member(p, "History"), "utc"), &history.time);
+        std::printf("       history entry changed: %s\n",
+                    history.null ? Shown(JsonText(Member(p, "History"), "utc")).c_str()
+                                 : TimeCell(history, options_.utc).c_str());
+    }
+}
+
+void TrailView::CsvRow(const Row &row, const json &e) {
+    const json &p = Member(e, "properties");
+    const json &context = Member(e, "context");
+    double gap = 0;
+    const bool gapKnown = Gap(row, &gap);
+    char gapText[32] = "";
+    if (gapKnown) std::snprintf(gapText, sizeof gapText, "%.3f", gap);
+    const auto value = [&p](const char *key, std::string *type) {
+        const json &v = Member(p, key);
+        *type = JsonText(v, "type");
+        return v.is_object() ? ValueText(v) : "";
+    };
+    std::string oldType, newType, valueType;
+    const std::string oldValue = value("OldValue", &oldType), newValue = value("NewValue", &newType),
+                      plain = value("Value", &valueType);
+    const std::string fields[] = {
+        row[kMachine].text, std::to_string(row[kLineNo].number), JsonText(e, "event"),
+        row[kCategory].null ? "" : std::to_string(row[kCategory].number),
+        row[kCategory].null ? "" : qz45::EventCategoryName(static_cast<int32_t>(row[kCategory].number)),
+        JsonText(Member(p, "EventTime"), "utc"), JsonText(e, "submitted"), gapText,
+        gapKnown ? (std::fabs(gap) > static_cast<double>(options_.tolerance) ? "1" : "0") : "",
+        JsonText(p, "AppKey"), JsonText(context, "AppName"), JsonText(context, "ApplicationId"),
+        JsonText(context, "Domain"), JsonText(context, "User"), JsonText(p, "Path"),
+        JsonText(p, "Area"), JsonText(p, "Descriptor"), JsonText(p, "DescriptorType"),
+        JsonText(p, "Unit"), JsonText(p, "Property"), oldType, oldValue, newType, newValue,
+        valueType, plain, JsonText(Member(p, "History"), "utc"), JsonText(p, "Severity"),
+        JsonText(p, "RefId"), JsonText(p, "Message"),
+    };
+    std::string out;
+    for (const std::string &f : fields) out += (out.empty() ? "" : ",") + CsvField(f);
+    out += "\r\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void TrailView::JsonRow(const Row &row, const json &e) {
+    const json &p = Member(e, "properties");
+    const json &context = Member(e, "context");
+    const auto text = [](const json &object, const char *key) {
+        const json &v = Member(object, key);
+        return v.is_null() ? ordered_json() : ordered_json(JsonText(object, key));
+    };
+    ordered_json o = ordered_json::object();
+    o["machine"] = row[kMachine].text;
+    o["line"] = row[kLineNo].number;
+    o["event_class"] = JsonText(e, "event");
+    o["category"] = row[kCategory].null ? ordered_json() : ordered_json(row[kCategory].number);
+    o["category_name"] = row[kCategory].null
+                             ? ordered_json()
+                             : ordered_json(qz45::EventCategoryName(
+                                   static_cast<int32_t>(row[kCategory].number)));
+    o["event_time"] = text(Member(p, "EventTime"), "utc");
+    o["submitted"] = text(e, "submitted");
+    double gap = 0;
+    const bool gapKnown = Gap(row, &gap);
+    o["gap_seconds"] = gapKnown ? ordered_json(std::round(gap * 1000) / 1000) : ordered_json();
+    o["flagged"] = gapKnown && std::fabs(gap) > static_cast<double>(options_.tolerance);
+    o["app_key"] = text(p, "AppKey");
+    o["app_name"] = text(context, "AppName");
+    o["application_id"] = text(context, "ApplicationId");
+    o["domain"] = text(context, "Domain");
+    o["user"] = text(context, "User");
+    o["path"] = text(p, "Path");
+    o["area"] = text(p, "Area");
+    o["descriptor"] = text(p, "Descriptor");
+    o["descriptor_type"] = text(p, "DescriptorType");
+    o["unit"] = text(p, "Unit");
+    o["property"] = text(p, "Property");
+    o["old"] = ValueJson(Member(p, "OldValue"));
+    o["new"] = ValueJson(Member(p, "NewValue"));
+    o["value"] = ValueJson(Member(p, "Value"));
+    o["history"] = text(Member(p, "History"), "utc");
+    o["severity"] = Member(p, "Severity").is_null() ? ordered_json()
+                                                    : ordered_json::parse(Member(p, "Severity").dump(),
+                                                                          nullptr, false);
+    o["ref_id"] = text(p, "RefId");
+    o["message"] = text(p, "Message");
+    const std::string out = o.dump(-1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void TrailView::End(const std::string &where) {
+    std::fflush(stdout);
+    if (!Table()) return;
+    std::printf("%lld event(s) %s\n", shown_, where.c_str());
+    std::printf("%lld with an event time more than %lld s before or after their submission "
+                "(marked ! in column gap)\n", flagged_, options_.tolerance);
+}
+
+int PrintTrailFile(const std::string &path, const ViewOptions &options) {
+    ViewOptions o = options;
+    if (o.machine.empty()) o.machine = ComputerName();
+    TrailView view(o);
+    if (!view.Prepare()) return kExitUsage;
     std::string error;
     FileIdentity id;
     if (TrailFile::IdentityOf(path, &id, &error) != TrailFile::OpenResult::kOpened) {
@@ -94,21 +467,20 @@ int PrintTrailFile(const std::string &path) {
         std::fprintf(stderr, "qz45trail: %s\n", error.c_str());
         return kExitFailed;
     }
-    PrintTableHeader();
-    long long n = 0;
+    view.Begin();
+    view.Machine(o.machine);
     std::string line;
     for (LineResult r; (r = set.Next(&line)) != LineResult::kEnd;) {
         switch (r) {
         case LineResult::kLine:
-            PrintTableRow(set.Number(), line);
-            ++n;
+            view.Line(o.machine, set.Number(), line);
             continue;
         case LineResult::kTooLong:
-            std::printf("%-3lld (longer than any trail line: the table stops here)\n",
-                        set.Number() + 1);
+            view.Note("line " + std::to_string(set.Number() + 1) +
+                      " is longer than any trail line: the view stops there");
             return kExitBroken;
         case LineResult::kBroken:
-            std::printf("%s: %s\n", path.c_str(), set.Error().c_str());
+            view.Note(path + ": " + set.Error());
             return kExitBroken;
         default:
             std::fprintf(stderr, "qz45trail: cannot read %s after line %lld: %s\n", path.c_str(),
@@ -116,14 +488,15 @@ int PrintTrailFile(const std::string &path) {
             return kExitFailed;
         }
     }
-    std::printf("%lld event(s) in %s%s\n", n, path.c_str(),
-                set.Files() > 1 ? (" and its " + std::to_string(set.Files() - 1) +
-                                   " rotated file(s)").c_str()
-                                : "");
-    if (!set.StartNote().empty()) std::printf("%s\n", set.StartNote().c_str());
+    view.End("in " + path +
+             (set.Files() > 1
+                  ? " and its " + std::to_string(set.Files() - 1) + " rotated file(s)"
+                  : ""));
+    if (!set.StartNote().empty()) view.Note(set.StartNote());
     if (set.Unfinished() > 0)
-        std::printf("line %lld is unfinished: %llu byte(s) without a line end, not shown\n",
-                    set.Number() + 1, static_cast<unsigned long long>(set.Unfinished()));
+        view.Note("line " + std::to_string(set.Number() + 1) + " is unfinished: " +
+                  std::to_string(static_cast<unsigned long long>(set.Unfinished())) +
+                  " byte(s) without a line end, not shown");
     return kExitOk;
 }
 
