@@ -201,6 +201,11 @@ int main() {
     ship->add_option("--machine", so.machine, "the machine's name in the database (default: the "
                                               "computer's name)");
     ship->add_flag("--follow", so.follow, "keep shipping what is appended");
+    ship->add_option("--log", so.log,
+                     "append what happens (the start, each batch, retries, the end, a failure) "
+                     "to FILE as timestamped lines, for a shipper nobody watches; a failure also "
+                     "goes to the Application event log (source qz45trail)")
+        ->type_name("FILE");
 
     Roles roles;
     CLI::App *schema = app.add_subcommand(
