@@ -1,6 +1,7 @@
 # Install tree and release archive of one tier: the DLL, both headers, an
 # import library for mingw-w64 and one for MSVC, a CMake package, the two
-# commands, the reference audit service and a text on setting them up.
+# commands, the reference audit service, the plant database's SQL set-up and
+# a text on setting them up.
 # `cmake --install <build> --prefix <dir>` lays out the tree; `cpack` in the
 # build folder zips it as qz45alarmevent_api-<version>-<tier>.zip.
 include(CMakePackageConfigHelpers)
@@ -55,6 +56,8 @@ install(FILES ${CMAKE_BINARY_DIR}/qz45alarmevent_apiConfig.cmake
 
 configure_file(packaging/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+# The plant database's set-up, for psql (README.txt says how).
+install(FILES packaging/audit_trail_setup.sql DESTINATION ${CMAKE_INSTALL_DATADIR}/qz45)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME qz45alarmevent_api)
