@@ -19,8 +19,7 @@ mkdir -p "$shots"
 
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
 if [ "$(psql -X -q -t -A -c "SELECT to_regclass('audit_trail') IS NOT NULL")" != t ]; then
-    "$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
-        tr -d '\r' | psql -X -q -v ON_ERROR_STOP=1 -f - || { echo "the schema did not apply"; exit 1; }
+    psql -X -q -f "$here/../../packaging/audit_trail_setup.sql" || { echo "the set-up did not apply"; exit 1; }
 fi
 
 # A day of one plant, 2026-01-01 from 08:00 UTC, one event an hour.
