@@ -79,7 +79,13 @@ row=$(psql -X -q -t -A -c "SELECT db_user || '|' || (positions->'$m'->>'line') F
 # A machine whose trail was edited in the database by a superuser (a message
 # changed, its line's prev removed): its chain shows the line, once the page
 # has checked it between requests.
-out=$("$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine review-b 2>&1) || bad "ship review-b: $out"
+# Its rows are the first machine's, copied by the tables' owner (ship refuses
+# a trail that another machine holds).
+psql -X -q -c "CREATE TEMP TABLE t AS SELECT * FROM audit_trail WHERE machine = '$m';
+    CREATE TEMP TABLE s AS SELECT * FROM audit_trail_shipments WHERE machine = '$m';
+    UPDATE t SET machine = 'review-b'; UPDATE s SET machine = 'review-b';
+    INSERT INTO audit_trail SELECT * FROM t; INSERT INTO audit_trail_shipments SELECT * FROM s" ||
+    bad "the copy of the rows failed"
 PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -c "SET session_replication_role = replica;
     UPDATE audit_trail SET prev_hash = NULL, line_text = replace(line_text, 'not allowed', 'allowed')
     WHERE machine = 'review-b' AND line_no = 5" || bad "the edit as a superuser failed"

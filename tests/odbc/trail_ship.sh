@@ -183,8 +183,13 @@ ship)
             bad "the owner's $sql was not refused: $r"
     done
     [ "$(rows $m)" = "$lines" ] || bad "rows of $m changed: $(rows $m)"
-    run ship --odbc "$QZ45_ODBC_AUDITOR" "$trail" --machine ship-auditor --follow
-    expect 3 "$trail line 1: a statement failed: \[42501\] .*permission denied" "the auditor ships"
+    # (Each trail shipped under a machine of its own below starts with a line
+    # of its own: ship refuses a trail that another machine holds.)
+    # own FILE NEW: FILE with line 1's message NEW, the chain made anew.
+    own() { sed "1s/database started/$2/" "$trail" >"$1"; rechain "$1" 1; }
+    own odbc_auditor.jsonl "the auditor ships"
+    run ship --odbc "$QZ45_ODBC_AUDITOR" odbc_auditor.jsonl --machine ship-auditor --follow
+    expect 3 "odbc_auditor.jsonl line 1: a statement failed: \[42501\] .*permission denied" "the auditor ships"
 
     # Another file under the same machine is refused, nothing shipped.
     sed '1s/database started/database STARTED/' "$trail" >odbc_other.jsonl
@@ -195,12 +200,14 @@ ship)
     expect 1 "holds more lines of machine $m than odbc_short.jsonl has" "a shorter trail"
 
     # A line that is not a trail line stops the ship there.
-    { head -2 "$trail"; echo '{"event":"GeneralEvent","properties":{"Message":"cut off'; tail -2 "$trail"; } \
+    own odbc_badhead.jsonl "a broken line ahead"
+    { head -2 odbc_badhead.jsonl; echo '{"event":"GeneralEvent","properties":{"Message":"cut off'; tail -2 "$trail"; } \
         >odbc_badline.jsonl
     run ship --odbc "$QZ45_ODBC" odbc_badline.jsonl --machine ship-bad
     expect 1 "odbc_badline.jsonl line 3 is not a trail line (not a JSON object): shipping stops there, the 2 line(s) before it are in the database" "a broken line"
     [ "$(rows ship-bad)" = 2 ] || bad "$(rows ship-bad) rows stored before the broken line, 2 expected"
-    sed '2s/"submitted":"[^"]*"/"submitted":"yesterday"/' "$trail" >odbc_badtime.jsonl
+    own odbc_badtime.jsonl "a bad time ahead"
+    sed -i '2s/"submitted":"[^"]*"/"submitted":"yesterday"/' odbc_badtime.jsonl
     run ship --odbc "$QZ45_ODBC" odbc_badtime.jsonl --machine ship-badtime
     expect 1 'line 2 is not a trail line (submitted "yesterday" is not a UTC time)' "a bad time"
 
@@ -220,11 +227,12 @@ ship)
 
     # Edits in the database by someone the trigger does not stop (a superuser)
     # are caught: a column, the line itself, a row gone, the last rows gone.
-    run ship --odbc "$QZ45_ODBC" "$trail" --machine ship-del
+    own odbc_del.jsonl "rows to delete"
+    run ship --odbc "$QZ45_ODBC" odbc_del.jsonl --machine ship-del
     suq "DELETE FROM audit_trail WHERE machine = 'ship-del' AND line_no > $((lines - 1))"
     run verify --odbc "$QZ45_ODBC" --machine ship-del
     expect 1 "^ship-del: lines $lines-$((lines + 1)) shipped (in the shipment log) but not in the database: deleted" "the last rows deleted"
-    run verify "$trail" --odbc "$QZ45_ODBC" --machine ship-del
+    run verify odbc_del.jsonl --odbc "$QZ45_ODBC" --machine ship-del
     expect 1 "^ship-del: lines $lines-$((lines + 1)) shipped (in the shipment log) but not in the database" "the last rows deleted, with the file"
     suq "UPDATE audit_trail SET message = 'nothing happened' WHERE machine = '$m' AND line_no = 2"
     run verify --odbc "$QZ45_ODBC" --machine $m
