@@ -9,9 +9,12 @@ include(CMakePackageConfigHelpers)
 if(QZ45_TIER STREQUAL "win64")
     set(QZ45_ARCH_TEXT "64-bit (x86-64)")
     set(QZ45_BITS 64)
+    # The name the PostgreSQL ODBC driver of this bitness registers under.
+    set(QZ45_ODBC_DRIVER "PostgreSQL Unicode(x64)")
 else()
     set(QZ45_ARCH_TEXT "32-bit (i686)")
     set(QZ45_BITS 32)
+    set(QZ45_ODBC_DRIVER "PostgreSQL Unicode")
 endif()
 
 # MSVC links against an import library made from the same export list, in
