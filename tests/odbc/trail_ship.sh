@@ -276,8 +276,10 @@ faults)
     run verify --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: $lines lines, chain intact" "verify after the kill"
 
-    # Followed while the server is away: the lines written meanwhile arrive.
-    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_follow.out 2>&1 &
+    # Followed while the server is away: the lines written meanwhile arrive,
+    # and the log tells the story.
+    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow --log odbc_ship_log.txt \
+        >odbc_follow.out 2>&1 &
     pid=$!
     wait_for 30 grep -q 'following' odbc_follow.out
     send --type Startup --user op2 --domain PLANT --message "before the stop" --repeat 20
@@ -294,6 +296,11 @@ faults)
     tr -d '\r' <odbc_follow.out | tee -a "$log"
     grep -q 'trying again in 1 s' odbc_follow.out || bad "the follower did not report the lost server"
     grep -q "reconnected; following" odbc_follow.out || bad "the follower did not reconnect"
+    entries=$(sed 's/\r$//; s/^20[0-9-]*T[0-9:.]*Z //' odbc_ship_log.txt | tr '\n' '|')
+    case "$entries" in
+    "start: shipping $trail as machine $m, following it|connected: $lines line(s) in the database|shipped lines $((lines + 1))-"*"|retrying in 1 s: "*"|reconnected: "*"|shipped lines "*"-$total|") ;;
+    *) bad "the follower's log holds: $(cat odbc_ship_log.txt)" ;;
+    esac
     [ "$(rows $m)" = $total ] || bad "$(rows $m) lines in the database after the restart, $total expected"
     run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: $total lines, chain intact" "verify after the restart"
