@@ -32,7 +32,9 @@ using namespace qz45trail;
 const char kFooter[] = R"(
 The connection to the database (CONNECTION) is an ODBC connection string,
 for example "Driver={PostgreSQL Unicode};Server=HOST;Port=5432;Database=D;
-Uid=U;Pwd=P;", or "DSN=NAME" for a data source set up on this machine. To keep
+Uid=U;Pwd=P;", or "DSN=NAME" for a data source set up on this machine. The
+driver must have qz45trail's bitness: the 64-bit PostgreSQL driver is
+{PostgreSQL Unicode(x64)}, the 32-bit one {PostgreSQL Unicode}. To keep
 a password off the command line, where other users can read it, put the string
 in a file only its owner can read (--odbc-file FILE) or in an environment
 variable (--odbc-env NAME), or use a DSN. Line-end conversion is switched off
@@ -192,7 +194,8 @@ int main() {
     CLI::App *ship = app.add_subcommand(
         "ship", "Stores the lines of FILE that the database does not hold yet in its table "
                 "audit_trail (created when missing), in order, exactly once, each batch logged in "
-                "audit_trail_shipments. First checks that the stored lines are FILE's. --follow "
+                "audit_trail_shipments. First checks that the stored lines are FILE's, and refuses "
+                "a trail that another machine's rows hold already (naming it). --follow "
                 "keeps shipping what is appended until stopped: it waits for a trail that does "
                 "not exist yet, retries a lost connection with back-off, and stops when FILE is "
                 "replaced, removed or cut short.");
