@@ -1,7 +1,7 @@
 # Install tree and release archive of one tier: the DLL, both headers, an
 # import library for mingw-w64 and one for MSVC, a CMake package, the two
-# commands, the reference audit service, an example caller and a text on
-# setting them up.
+# commands, the reference audit service, an example caller, the plant
+# database's SQL set-up and a text on setting them up.
 # `cmake --install <build> --prefix <dir>` lays out the tree; `cpack` in the
 # build folder zips it as qz45alarmevent_api-<version>-<tier>.zip.
 include(CMakePackageConfigHelpers)
@@ -9,9 +9,12 @@ include(CMakePackageConfigHelpers)
 if(QZ45_TIER STREQUAL "win64")
     set(QZ45_ARCH_TEXT "64-bit (x86-64)")
     set(QZ45_BITS 64)
+    # The name the PostgreSQL ODBC driver of this bitness registers under.
+    set(QZ45_ODBC_DRIVER "PostgreSQL Unicode(x64)")
 else()
     set(QZ45_ARCH_TEXT "32-bit (i686)")
     set(QZ45_BITS 32)
+    set(QZ45_ODBC_DRIVER "PostgreSQL Unicode")
 endif()
 
 # MSVC links against an import library made from the same export list, in
@@ -61,6 +64,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/consumer/CMakeLists.txt
 
 configure_file(packaging/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+# The plant database's set-up, for psql (README.txt says how).
+install(FILES packaging/audit_trail_setup.sql DESTINATION ${CMAKE_INSTALL_DATADIR}/qz45)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME qz45alarmevent_api)

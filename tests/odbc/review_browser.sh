@@ -19,8 +19,7 @@ mkdir -p "$shots"
 
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
 if [ "$(psql -X -q -t -A -c "SELECT to_regclass('audit_trail') IS NOT NULL")" != t ]; then
-    "$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
-        tr -d '\r' | psql -X -q -v ON_ERROR_STOP=1 -f - || { echo "the schema did not apply"; exit 1; }
+    psql -X -q -f "$here/../../packaging/audit_trail_setup.sql" || { echo "the set-up did not apply"; exit 1; }
 fi
 
 # A day of one plant, 2026-01-01 from 08:00 UTC, one event an hour.
@@ -80,7 +79,13 @@ row=$(psql -X -q -t -A -c "SELECT db_user || '|' || (positions->'$m'->>'line') F
 # A machine whose trail was edited in the database by a superuser (a message
 # changed, its line's prev removed): its chain shows the line, once the page
 # has checked it between requests.
-out=$("$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine review-b 2>&1) || bad "ship review-b: $out"
+# Its rows are the first machine's, copied by the tables' owner (ship refuses
+# a trail that another machine holds).
+psql -X -q -c "CREATE TEMP TABLE t AS SELECT * FROM audit_trail WHERE machine = '$m';
+    CREATE TEMP TABLE s AS SELECT * FROM audit_trail_shipments WHERE machine = '$m';
+    UPDATE t SET machine = 'review-b'; UPDATE s SET machine = 'review-b';
+    INSERT INTO audit_trail SELECT * FROM t; INSERT INTO audit_trail_shipments SELECT * FROM s" ||
+    bad "the copy of the rows failed"
 PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -c "SET session_replication_role = replica;
     UPDATE audit_trail SET prev_hash = NULL, line_text = replace(line_text, 'not allowed', 'allowed')
     WHERE machine = 'review-b' AND line_no = 5" || bad "the edit as a superuser failed"

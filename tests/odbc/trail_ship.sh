@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # qz45trail against a real PostgreSQL server through Wine's odbc32, unixODBC
 # and the PostgreSQL ODBC driver, in the plant set-up: tables made by their
-# owner from `qz45trail schema`, a shipper that may only SELECT and INSERT, an
-# auditor that may only SELECT. Trails written by the real reference service,
+# owner with the release's audit_trail_setup.sql, a shipper that may only
+# SELECT and INSERT, an auditor that may only SELECT. Trails written by the real reference service,
 # shipped, shipped again, cut off and resumed, followed, read back, checked
 # in the database and against the file.
 # Usage: trail_ship.sh CASE BIN_DIR POSTGRES_DIR TIER
@@ -24,10 +24,16 @@
 #   view    the view's filters give the same rows from the file and from the
 #           database; CSV and JSON read back whole; the table aligned in
 #           characters, a backdated event flagged
+#   setup   audit_trail_setup.sql against `qz45trail schema`, and on a new
+#           database: a shipper before it, the file run as the shipper, then
+#           as the owner; shipping with --log, each role's limits; a trail
+#           refused under a second machine name, and verify noting one
+#           stored twice
 # POSTGRES_DIR/env (scripts/postgres.sh init) gives the server; WINE_RUN the
 # Wine runner.
 set -u
 case_=$1 bin=$2 pgdir=$3 tier=$4
+setup_sql=$(cd "$(dirname "$0")/../.." && pwd)/packaging/audit_trail_setup.sql
 cd "$bin" || exit 1
 arch=x86-64
 [ "$tier" = win32 ] && arch=i686
@@ -47,13 +53,15 @@ bad() { echo "FAIL: $*"; fail=1; }
 # q SQL: as the tables' owner; shq: as the shipper; suq: as a superuser.
 q() { psql -X -q -t -A -v ON_ERROR_STOP=1 -c "$1"; }
 shq() { PGUSER=qz45_shipper PGPASSWORD=$QZ45_SHIPPER_PW psql -X -q -t -A -v ON_ERROR_STOP=1 -c "$1" 2>&1; }
+auq() { PGUSER=qz45_auditor PGPASSWORD=$QZ45_AUDITOR_PW psql -X -q -t -A -v ON_ERROR_STOP=1 -c "$1" 2>&1; }
 suq() { PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -t -A -v ON_ERROR_STOP=1 \
             -c "SET session_replication_role = replica; $1"; }
-# run ARGS...: qz45trail with ARGS; sets $out (stdout and stderr) and $code.
+# run ARGS...: qz45trail with ARGS; sets $out (stdout and stderr), $raw (the
+# same with Wine's carriage returns) and $code.
 run() {
-    out=$("$W" qz45trail.exe "$@" 2>&1)
+    raw=$("$W" qz45trail.exe "$@" 2>&1)
     code=$?
-    out=$(printf '%s' "$out" | tr -d '\r')
+    out=$(printf '%s' "$raw" | tr -d '\r')
     printf '%s\n' "$out" >>"$log"
 }
 # expect CODE PATTERN WHAT: the last run exited CODE and printed PATTERN.
@@ -94,14 +102,12 @@ rows_are() { [ "$(rows "$1" 2>/dev/null)" = "$2" ]; }
 stored_line() { q "SELECT line_text FROM audit_trail WHERE machine = '$1' AND line_no = $2"; }
 
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
-rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate
+rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_ship_log.txt
 
-# The plant set-up, once: the owner makes the tables from qz45trail's own
-# statements, with the shipper's and the auditor's grants.
+# The plant set-up, once: the owner runs the release's set-up file, which
+# makes the tables with the shipper's, the auditor's and the reviewer's grants.
 if [ "$(q "SELECT to_regclass('audit_trail') IS NOT NULL")" != t ]; then
-    "$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
-        tr -d '\r' |
-        psql -X -q -v ON_ERROR_STOP=1 -f - || { echo "the schema did not apply"; exit 1; }
+    psql -X -q -f "$setup_sql" || { echo "the set-up did not apply"; exit 1; }
 fi
 
 case "$case_" in
@@ -180,8 +186,13 @@ ship)
             bad "the owner's $sql was not refused: $r"
     done
     [ "$(rows $m)" = "$lines" ] || bad "rows of $m changed: $(rows $m)"
-    run ship --odbc "$QZ45_ODBC_AUDITOR" "$trail" --machine ship-auditor --follow
-    expect 3 "$trail line 1: a statement failed: \[42501\] .*permission denied" "the auditor ships"
+    # (Each trail shipped under a machine of its own below starts with a line
+    # of its own: ship refuses a trail that another machine holds.)
+    # own FILE NEW: FILE with line 1's message NEW, the chain made anew.
+    own() { sed "1s/database started/$2/" "$trail" >"$1"; rechain "$1" 1; }
+    own odbc_auditor.jsonl "the auditor ships"
+    run ship --odbc "$QZ45_ODBC_AUDITOR" odbc_auditor.jsonl --machine ship-auditor --follow
+    expect 3 "odbc_auditor.jsonl line 1: a statement failed: \[42501\] .*permission denied" "the auditor ships"
 
     # Another file under the same machine is refused, nothing shipped.
     sed '1s/database started/database STARTED/' "$trail" >odbc_other.jsonl
@@ -192,12 +203,14 @@ ship)
     expect 1 "holds more lines of machine $m than odbc_short.jsonl has" "a shorter trail"
 
     # A line that is not a trail line stops the ship there.
-    { head -2 "$trail"; echo '{"event":"GeneralEvent","properties":{"Message":"cut off'; tail -2 "$trail"; } \
+    own odbc_badhead.jsonl "a broken line ahead"
+    { head -2 odbc_badhead.jsonl; echo '{"event":"GeneralEvent","properties":{"Message":"cut off'; tail -2 "$trail"; } \
         >odbc_badline.jsonl
     run ship --odbc "$QZ45_ODBC" odbc_badline.jsonl --machine ship-bad
     expect 1 "odbc_badline.jsonl line 3 is not a trail line (not a JSON object): shipping stops there, the 2 line(s) before it are in the database" "a broken line"
     [ "$(rows ship-bad)" = 2 ] || bad "$(rows ship-bad) rows stored before the broken line, 2 expected"
-    sed '2s/"submitted":"[^"]*"/"submitted":"yesterday"/' "$trail" >odbc_badtime.jsonl
+    own odbc_badtime.jsonl "a bad time ahead"
+    sed -i '2s/"submitted":"[^"]*"/"submitted":"yesterday"/' odbc_badtime.jsonl
     run ship --odbc "$QZ45_ODBC" odbc_badtime.jsonl --machine ship-badtime
     expect 1 'line 2 is not a trail line (submitted "yesterday" is not a UTC time)' "a bad time"
 
@@ -217,11 +230,12 @@ ship)
 
     # Edits in the database by someone the trigger does not stop (a superuser)
     # are caught: a column, the line itself, a row gone, the last rows gone.
-    run ship --odbc "$QZ45_ODBC" "$trail" --machine ship-del
+    own odbc_del.jsonl "rows to delete"
+    run ship --odbc "$QZ45_ODBC" odbc_del.jsonl --machine ship-del
     suq "DELETE FROM audit_trail WHERE machine = 'ship-del' AND line_no > $((lines - 1))"
     run verify --odbc "$QZ45_ODBC" --machine ship-del
     expect 1 "^ship-del: lines $lines-$((lines + 1)) shipped (in the shipment log) but not in the database: deleted" "the last rows deleted"
-    run verify "$trail" --odbc "$QZ45_ODBC" --machine ship-del
+    run verify odbc_del.jsonl --odbc "$QZ45_ODBC" --machine ship-del
     expect 1 "^ship-del: lines $lines-$((lines + 1)) shipped (in the shipment log) but not in the database" "the last rows deleted, with the file"
     suq "UPDATE audit_trail SET message = 'nothing happened' WHERE machine = '$m' AND line_no = 2"
     run verify --odbc "$QZ45_ODBC" --machine $m
@@ -265,8 +279,10 @@ faults)
     run verify --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: $lines lines, chain intact" "verify after the kill"
 
-    # Followed while the server is away: the lines written meanwhile arrive.
-    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_follow.out 2>&1 &
+    # Followed while the server is away: the lines written meanwhile arrive,
+    # and the log tells the story.
+    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow --log odbc_ship_log.txt \
+        >odbc_follow.out 2>&1 &
     pid=$!
     wait_for 30 grep -q 'following' odbc_follow.out
     send --type Startup --user op2 --domain PLANT --message "before the stop" --repeat 20
@@ -283,6 +299,11 @@ faults)
     tr -d '\r' <odbc_follow.out | tee -a "$log"
     grep -q 'trying again in 1 s' odbc_follow.out || bad "the follower did not report the lost server"
     grep -q "reconnected; following" odbc_follow.out || bad "the follower did not reconnect"
+    entries=$(sed 's/\r$//; s/^20[0-9-]*T[0-9:.]*Z //' odbc_ship_log.txt | tr '\n' '|')
+    case "$entries" in
+    "start: shipping $trail as machine $m, following it|connected: $lines line(s) in the database|shipped lines $((lines + 1))-"*"|retrying in 1 s: "*"|reconnected: "*"|shipped lines "*"-$total|") ;;
+    *) bad "the follower's log holds: $(cat odbc_ship_log.txt)" ;;
+    esac
     [ "$(rows $m)" = $total ] || bad "$(rows $m) lines in the database after the restart, $total expected"
     run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: $total lines, chain intact" "verify after the restart"
@@ -369,6 +390,9 @@ rotate)
     expect 0 "machine $m: 20 line(s) shipped" "ship after prune"
     run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: every line of .*trail.jsonl is in the database$" "verify after prune, with the database"
+    # The pruned trail under another name: its first line is line $first.
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine rotate-b
+    expect 1 "line $first is stored as line $first of machine $m: this trail was shipped as machine $m" "the pruned trail under another name"
     # A pruned file is not put back by the shipper, and a file removed by
     # hand, not by prune, is a gap.
     rm "odbc_rotate/$(ls odbc_rotate | grep '^trail\.2.*\.jsonl$' | sort -t. -k3,3n | head -1)"
@@ -501,6 +525,110 @@ at = [(r.lower().find("fic101"), r.find(" R4 "), r.find(m)) for r, m in
 sys.exit(0 if len(rows) == 6 and at[0] == at[1] and min(at[0]) > 0 else "not aligned: %r" % at)
 ' || bad "the row of PLANT\Jürgen is not aligned with the others"
     ;;
+setup)
+    # The release's set-up file makes what qz45trail schema says, statement
+    # for statement, the roles its psql variables.
+    want=$("$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
+           tr -d '\r' | grep -v '^--')
+    got=$(grep -E '^(CREATE|REVOKE|GRANT) ' "$setup_sql" |
+          sed 's/:"shipper"/"qz45_shipper"/; s/:"auditor"/"qz45_auditor"/; s/:"reviewer"/"qz45_reviewer"/')
+    if [ -z "$want" ] || [ "$got" != "$want" ]; then
+        bad "audit_trail_setup.sql and qz45trail schema differ (< schema, > file):"
+        diff <(printf '%s\n' "$want") <(printf '%s\n' "$got") | head -20
+    fi
+
+    # A new database of the administrative role: nothing in it yet.
+    db=qz45_setup
+    PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW PGOPTIONS='-c client_min_messages=warning' \
+        psql -X -q -v ON_ERROR_STOP=1 -c "DROP DATABASE IF EXISTS $db" -c "CREATE DATABASE $db OWNER qz45_admin" || bad "cannot make $db"
+    export PGDATABASE=$db
+    conn=${QZ45_ODBC/Database=qz45_audit/Database=$db}
+    trail=odbc_setup.jsonl m=setup-a slog=odbc_ship_log.txt
+    QZ45_AUDIT_TRAIL=$trail "$W" qz45event.exe send --type Startup --user op1 --domain PLANT \
+        --message "set-up" --repeat 1200 -q >/dev/null 2>&1
+    lines=$(wc -l <"$trail")
+    [ "$lines" = 1200 ] || bad "the service wrote $lines lines, 1200 expected"
+
+    # Before the set-up the shipper, who may not create tables, says what to
+    # do, on standard error and in its log.
+    run ship --odbc "$conn" "$trail" --machine $m --log $slog
+    expect 3 "the table audit_trail is not in the database, and this role cannot create it .*audit_trail_setup.sql" "a shipper before the set-up"
+    grep -q "^20[0-9-]*T[0-9:.]*Z failed: the table audit_trail is not in the database" $slog ||
+        bad "the log does not hold the failure: $(cat $slog)"
+    # Wine shows the event-log entry as its eventlog channel's message.
+    printf '%s\n' "$out" | grep -q "ReportEventW L\"qz45trail ship $trail (machine $m) stopped: the table audit_trail is not" ||
+        bad "no event-log entry for the failure"
+    # The file run as the shipper stops before it makes anything.
+    r=$(PGUSER=qz45_shipper PGPASSWORD=$QZ45_SHIPPER_PW psql -X -q -f "$setup_sql" 2>&1) &&
+        bad "the set-up ran as the shipper"
+    printf '%s' "$r" | grep -q 'run audit_trail_setup.sql as the administrative role that is to own the tables, not as qz45_shipper' ||
+        bad "the set-up run as the shipper: $r"
+    [ "$(q "SELECT count(*) FROM pg_class WHERE relname LIKE 'audit\_%'")" = 0 ] || bad "the shipper's set-up left tables"
+
+    # As the owner, roles named (the reviewer's by default).
+    psql -X -q -v shipper=qz45_shipper -v auditor=qz45_auditor -f "$setup_sql" >>"$log" 2>&1 ||
+        bad "the set-up did not apply as the owner"
+    [ "$(q "SELECT string_agg(DISTINCT tableowner, ',') || count(*) FROM pg_tables WHERE tablename LIKE 'audit\_%'")" = qz45_admin3 ] ||
+        bad "the tables are not the owner's three"
+    # Each role's privileges, as granted: nothing more.
+    privileges=$(q "SELECT r || ':' || string_agg(t || '.' || p, ',' ORDER BY t, p) FROM
+        unnest(ARRAY['qz45_shipper', 'qz45_auditor', 'qz45_reviewer']) r,
+        unnest(ARRAY['audit_trail', 'audit_trail_shipments', 'audit_reviews']) t,
+        unnest(ARRAY['SELECT', 'INSERT', 'UPDATE', 'DELETE', 'TRUNCATE', 'REFERENCES', 'TRIGGER']) p
+        WHERE has_table_privilege(r, t, p) GROUP BY r ORDER BY r" | tr '\n' ' ')
+    [ "$privileges" = "qz45_auditor:audit_reviews.SELECT,audit_trail.SELECT,audit_trail_shipments.SELECT qz45_reviewer:audit_reviews.INSERT,audit_reviews.SELECT,audit_trail.SELECT,audit_trail_shipments.SELECT qz45_shipper:audit_trail.INSERT,audit_trail.SELECT,audit_trail_shipments.INSERT,audit_trail_shipments.SELECT " ] ||
+        bad "the roles' privileges: $privileges"
+
+    # The shipper ships, logging each batch; progress, with no console to
+    # show it, comes in plain lines.
+    run ship --odbc "$conn" "$trail" --machine $m --log $slog
+    expect 0 "machine $m: $lines line(s) shipped, 0 already present" "ship after the set-up"
+    printf '%s\n' "$raw" | sed 's/\r$//' | grep -q $'\r' && bad "progress with carriage returns where no console shows it"
+    printf '%s\n' "$out" | grep -q "^shipping $trail: [0-9]* line(s) shipped" || bad "no plain progress line"
+    entries=$(sed 's/\r$//; s/^20[0-9-]*T[0-9:.]*Z //' $slog | tr '\n' '|')
+    case "$entries" in
+    "start: shipping $trail as machine $m|stopped: $trail -> machine $m: 0 line(s) shipped, 0 already present, "*"|failed: the table audit_trail is not in the database, "*"|start: shipping $trail as machine $m|connected: 0 line(s) in the database|shipped lines 1-500|shipped lines 501-1000|shipped lines 1001-1200|done: $trail -> machine $m: 1200 line(s) shipped, 0 already present, "*"|") ;;
+    *) bad "the log holds: $(cat $slog)" ;;
+    esac
+    # The auditor reads with no further grant; the shipper changes nothing.
+    [ "$(auq "SELECT count(*) FROM audit_trail WHERE machine = '$m'")" = "$lines" ] ||
+        bad "the auditor cannot read the trail: $(auq "SELECT count(*) FROM audit_trail")"
+    for sql in "UPDATE audit_trail SET message = 'x'" "DELETE FROM audit_trail" "TRUNCATE audit_trail" \
+               "UPDATE audit_trail_shipments SET last_line = 0" "DELETE FROM audit_trail_shipments"; do
+        r=$(shq "$sql")
+        printf '%s' "$r" | grep -q 'permission denied' || bad "the shipper's $sql: $r"
+    done
+
+    # The trail again without --machine (the computer's name): refused,
+    # naming the machine it was shipped as; nothing stored.
+    export QZ45_ODBC_SETUP=$conn
+    run ship --odbc-env QZ45_ODBC_SETUP "$trail"
+    expect 1 "$trail line 1 is stored as line 1 of machine $m: this trail was shipped as machine $m (ship it on with --machine $m); nothing shipped" "the trail under the computer's name"
+    [ "$(q "SELECT count(*) FROM audit_trail WHERE machine <> '$m'")" = 0 ] || bad "rows stored under another name"
+    # A trail begun before chaining: its first chained line stands for it;
+    # the same unchained lines ahead of another chain are no reason to refuse.
+    unchain() { sed 's/,"prev":"[0-9a-f]*","hash":"[0-9a-f]*"}$/}/'; }
+    head -2 "$trail" | unchain >odbc_unchained.jsonl
+    cp odbc_unchained.jsonl odbc_unchained2.jsonl
+    sed -n 3,4p "$trail" | unchain | while IFS= read -r c; do chain odbc_unchained.jsonl "$c"; done
+    sed -n 5,6p "$trail" | unchain | while IFS= read -r c; do chain odbc_unchained2.jsonl "$c"; done
+    run ship --odbc "$conn" odbc_unchained.jsonl --machine unchained-a
+    expect 0 "machine unchained-a: 4 line(s) shipped" "a trail begun before chaining"
+    run ship --odbc "$conn" odbc_unchained2.jsonl --machine unchained-b
+    expect 0 "machine unchained-b: 4 line(s) shipped" "another chain after the same unchained lines"
+    run ship --odbc "$conn" odbc_unchained.jsonl --machine unchained-c
+    expect 1 "odbc_unchained.jsonl line 3 is stored as line 3 of machine unchained-a" "a trail begun before chaining, under another name"
+    [ "$(q "SELECT count(*) FROM audit_trail WHERE machine = 'unchained-c'")" = 0 ] || bad "rows stored as unchained-c"
+
+    # Rows copied to another machine name behind the shipper's back: verify
+    # says which machines hold one trail.
+    q "CREATE TEMP TABLE copied AS SELECT * FROM audit_trail WHERE machine = '$m';
+       UPDATE copied SET machine = 'setup-copy'; INSERT INTO audit_trail SELECT * FROM copied"
+    run verify --odbc "${QZ45_ODBC_AUDITOR/Database=qz45_audit/Database=$db}" --unchained 2
+    expect 0 "^setup-copy: holds the trail of machine $m (line 1, its first chained line, is the same line): one trail shipped under two machine names" "verify, one trail under two names"
+    printf '%s\n' "$out" | grep -q "^unchained-b: holds" && bad "verify took two chains after the same unchained lines for one"
+    printf '%s\n' "$out" | grep -q "^setup-copy: $lines lines, chain intact" || bad "verify: $out"
+    ;;
 *)
     echo "unknown case $case_"
     exit 2
@@ -508,9 +636,9 @@ sys.exit(0 if len(rows) == 6 and at[0] == at[1] and min(at[0]) > 0 else "not ali
 esac
 
 # No password in anything qz45trail printed.
-if grep -q -F -e "$QZ45_SHIPPER_PW" -e "$QZ45_AUDITOR_PW" "$log" odbc_*.out 2>/dev/null; then
+if grep -q -F -e "$QZ45_SHIPPER_PW" -e "$QZ45_AUDITOR_PW" "$log" odbc_*.out odbc_ship_log.txt 2>/dev/null; then
     bad "a password appears in qz45trail's output"
 fi
-rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_*.conn "$log"
+rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_*.conn odbc_ship_log.txt "$log"
 [ $fail -eq 0 ] && echo "odbc $case_: ok"
 exit $fail

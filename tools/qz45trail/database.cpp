@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <utility>
 #include <stdexcept>
 #include <vector>
 
@@ -45,12 +46,22 @@ std::string ColumnList() {
     return list;
 }
 
+// Whether the table is there for this role to read. A table that is there
+// but that the role may not read throws, with the driver's words.
 bool TableExists(const Database &db, const char *table) {
     OdbcStatement probe(db.connection);
     bool exists = true;
     try {
         probe.ExecDirect(std::string("SELECT 1 FROM ") + table + " WHERE 1 = 0");
-    } catch (const OdbcError &) {
+    } catch (const OdbcError &e) {
+        db.connection.Rollback();
+        // 42501: insufficient privilege (the table is there; a table that is
+        // not is 42P01, or 42S02 elsewhere).
+        if (e.State() == "42501")
+            throw OdbcError(std::string("this role may not read the table ") + table + " (" +
+                            e.what() + "): the plant set-up (audit_trail_setup.sql) grants "
+                            "the shipper role SELECT and INSERT",
+                            e.State());
         exists = false;
     }
     db.connection.Rollback();
@@ -370,9 +381,17 @@ private:
     std::size_t taken_ = 0;
 };
 
+// A machine's first chained line: its position and SHA-256 (0 and "" when
+// no line is chained). The line's hash member covers the chain up to it.
+struct FirstChained {
+    long long lineNo = 0;
+    std::string sha;
+};
+
 // One machine's stored trail, with its file as a witness when there is one.
 int VerifyMachine(const Database &db, const std::string &machine, LineSource *file,
-                  long long witnessFrom, const std::string &fileName, long long acceptUnchained) {
+                  long long witnessFrom, const std::string &fileName, long long acceptUnchained,
+                  FirstChained *first = nullptr) {
     const ShipmentLog log = ReadShipmentLog(db, machine);
     Sha256 hasher;
     ChainCheck chain;
@@ -428,6 +447,8 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
                 }
             }
             chain.Add(n, text, &hasher);
+            if (first != nullptr && first->lineNo == 0 && !derived[kLineHash].null)
+                *first = FirstChained{n, derived[kLineSha256].text};
             count = n;
             replaced += stored[kReplaced].number != 0;
             if (!stored[kSubmitted].null) {
@@ -533,6 +554,9 @@ std::vector<std::string> SchemaStatements(bool postgres, const Roles &roles) {
     // A record's history: its property too.
     s.push_back("CREATE INDEX audit_trail_history ON audit_trail (descriptor, property, event_time)");
     s.push_back("CREATE INDEX audit_trail_category ON audit_trail (category, event_time)");
+    // A line stored for more than one machine (a trail shipped under two
+    // names): the rows at one position, one per machine.
+    s.push_back("CREATE INDEX audit_trail_position ON audit_trail (line_no)");
     s.push_back(std::string("CREATE TABLE ") + kShipments + " (machine " +
                 TypeName(ColumnKind::kText, postgres) + " NOT NULL, first_line BIGINT NOT NULL, "
                 "last_line BIGINT NOT NULL, last_sha256 " + TypeName(ColumnKind::kHash, postgres) +
@@ -579,18 +603,41 @@ std::vector<std::string> SchemaStatements(bool postgres, const Roles &roles) {
     return s;
 }
 
-void EnsureTables(const Database &db) {
-    if (TableExists(db, kTable)) return;
+bool EnsureTables(const Database &db) {
+    if (TableExists(db, kTable)) return false;
     try {
         OdbcStatement statement(db.connection);
         for (const std::string &sql : SchemaStatements(db.postgres, Roles{}))
             statement.ExecDirect(sql);
         db.connection.Commit();
-    } catch (const OdbcError &) {
+        return true;
+    } catch (const OdbcError &e) {
         // Another shipper may have created them meanwhile.
         db.connection.Rollback();
-        if (!TableExists(db, kTable)) throw;
+        if (TableExists(db, kTable)) return false;
+        if (e.Transient()) throw;
+        throw OdbcError(std::string("the table ") + kTable + " is not in the database, and this "
+                        "role cannot create it (" + e.what() + "): have the database's "
+                        "administrative role run audit_trail_setup.sql (or the output of "
+                        "qz45trail schema) first",
+                        e.State());
     }
+}
+
+std::string StoredElsewhere(const Database &db, const std::string &machine, long long lineNo,
+                            const std::string &sha) {
+    OdbcStatement select(db.connection);
+    select.Prepare(std::string("SELECT MIN(machine) FROM ") + kTable +
+                   " WHERE line_no = ? AND line_sha256 = ? AND machine <> ?");
+    select.BindInteger(1, &lineNo);
+    select.BindText(2, &sha);
+    select.BindText(3, &machine);
+    select.Execute();
+    std::string other;
+    if (select.Fetch() && !select.GetText(1, &other)) other.clear();
+    select.CloseCursor();
+    db.connection.Rollback();
+    return other;
 }
 
 std::string InsertSql(const Database &db) {
@@ -874,8 +921,18 @@ int VerifyStoredTrail(const Database &db, const std::string &machine, long long 
         return Verdict(machine.empty() ? kTable : machine, "no lines in the database", kExitBroken);
     std::sort(machines.begin(), machines.end());
     int result = kExitOk;
-    for (const std::string &each : machines)
-        result = Graver(result, VerifyMachine(db, each, nullptr, 1, "", acceptUnchained));
+    // The first machine seen with each first chained line.
+    std::map<std::pair<long long, std::string>, std::string> chains;
+    for (const std::string &each : machines) {
+        FirstChained first;
+        result = Graver(result, VerifyMachine(db, each, nullptr, 1, "", acceptUnchained, &first));
+        if (first.lineNo == 0) continue;
+        const auto seen = chains.emplace(std::make_pair(first.lineNo, first.sha), each);
+        if (!seen.second)
+            Verdict(each, "holds the trail of machine " + seen.first->second + " (line " +
+                    std::to_string(first.lineNo) + ", its first chained line, is the same line): "
+                    "one trail shipped under two machine names", kExitOk);
+    }
     return result;
 }
 

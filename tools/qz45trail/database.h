@@ -47,8 +47,15 @@ struct Roles {
 // server; then the grants of the roles given.
 std::vector<std::string> SchemaStatements(bool postgres, const Roles &roles);
 
-// Creates the tables unless they are there; commits.
-void EnsureTables(const Database &db);
+// Creates the tables unless they are there, and commits; true when it made
+// them (owned by this role). A role that may not read the table, or cannot
+// create a table that is missing, throws OdbcError saying so.
+bool EnsureTables(const Database &db);
+
+// A machine other than machine whose line lineNo is the line with SHA-256
+// sha (the first in name order), "" when there is none. Rolls back.
+std::string StoredElsewhere(const Database &db, const std::string &machine, long long lineNo,
+                            const std::string &sha);
 
 // The INSERT of one row, parameters in column order.
 std::string InsertSql(const Database &db);
@@ -123,7 +130,9 @@ int PrintStoredTrail(const Database &db, const ViewOptions &options);
 // no longer there was deleted). Prints one verdict per machine with its line
 // count and when its last line was shipped; an exit code. Lines without
 // chain members before the chain fail it (4) unless there are exactly
-// acceptUnchained of them (-1: none accepted).
+// acceptUnchained of them (-1: none accepted). Machines whose first chained
+// line is the same line at the same position hold one trail: said, and
+// left to the verdicts.
 int VerifyStoredTrail(const Database &db, const std::string &machine, long long acceptUnchained);
 
 // The same for one machine, with its trail file(s) as a witness: every stored

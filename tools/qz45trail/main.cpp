@@ -34,7 +34,9 @@ using namespace qz45trail;
 const char kFooter[] = R"(
 The connection to the database (CONNECTION) is an ODBC connection string,
 for example "Driver={PostgreSQL Unicode};Server=HOST;Port=5432;Database=D;
-Uid=U;Pwd=P;", or "DSN=NAME" for a data source set up on this machine. To keep
+Uid=U;Pwd=P;", or "DSN=NAME" for a data source set up on this machine. The
+driver must have qz45trail's bitness: the 64-bit PostgreSQL driver is
+{PostgreSQL Unicode(x64)}, the 32-bit one {PostgreSQL Unicode}. To keep
 a password off the command line, where other users can read it, put the string
 in a file only its owner can read (--odbc-file FILE) or in an environment
 variable (--odbc-env NAME), or use a DSN. Line-end conversion is switched off
@@ -278,7 +280,8 @@ int main() {
     CLI::App *ship = app.add_subcommand(
         "ship", "Stores the lines of FILE that the database does not hold yet in its table "
                 "audit_trail (created when missing), in order, exactly once, each batch logged in "
-                "audit_trail_shipments. First checks that the stored lines are FILE's. --follow "
+                "audit_trail_shipments. First checks that the stored lines are FILE's, and refuses "
+                "a trail that another machine's rows hold already (naming it). --follow "
                 "keeps shipping what is appended until stopped: it waits for a trail that does "
                 "not exist yet, retries a lost connection with back-off, and stops when FILE is "
                 "replaced, removed or cut short.");
@@ -287,6 +290,11 @@ int main() {
     ship->add_option("--machine", so.machine, "the machine's name in the database (default: the "
                                               "computer's name)");
     ship->add_flag("--follow", so.follow, "keep shipping what is appended");
+    ship->add_option("--log", so.log,
+                     "append what happens (the start, each batch, retries, the end, a failure) "
+                     "to FILE as timestamped lines, for a shipper nobody watches; a failure also "
+                     "goes to the Application event log (source qz45trail)")
+        ->type_name("FILE");
 
     Roles roles;
     CLI::App *schema = app.add_subcommand(

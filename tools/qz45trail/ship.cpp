@@ -10,6 +10,7 @@
 #include "database.h"
 #include "exit_codes.h"
 #include "sha256.h"
+#include "ship_log.h"
 #include "trail_file.h"
 #include "trail_set.h"
 #include "verify.h"
@@ -28,6 +29,13 @@ struct ReadFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Progress where no console shows it: a plain line at most this often.
+constexpr ULONGLONG kPlainProgressMs = 10 * 1000;
+
+// The lines read for a trail's first chained line before its first line
+// stands for it.
+constexpr long long kFingerprintLines = 1000;
+
 class Shipper {
 public:
     explicit Shipper(const ShipOptions &o)
@@ -35,10 +43,17 @@ public:
           terminal_(_isatty(_fileno(stdout)) != 0), start_(GetTickCount64()) {}
 
     int Run() {
+        std::string error;
+        if (!o_.log.empty() && !log_.Open(o_.log, &error)) {
+            Failed("cannot open the log " + o_.log + ": " + error);
+            return kExitFailed;
+        }
+        log_.Line("start: shipping " + o_.file + " as machine " + machine_ +
+                  (o_.follow ? ", following it" : ""));
         try {
             if (!OpenTrail()) return kExitFailed;
         } catch (const ReadFailure &e) {
-            std::fprintf(stderr, "qz45trail: %s\n", e.what());
+            Failed(e.what());
             return kExitFailed;
         }
         DWORD backoff = 1000;
@@ -46,13 +61,23 @@ public:
             try {
                 Database db(o_.connection);
                 connected_ = true;
-                EnsureTables(db);
+                if (EnsureTables(db)) {
+                    const std::string warning =
+                        "created the tables audit_trail and audit_trail_shipments, owned by this "
+                        "connection's role; in the plant set-up an administrative role owns them "
+                        "(audit_trail_setup.sql) and the shipper's role may only SELECT and INSERT";
+                    std::fprintf(stderr, "qz45trail: warning: %s\n", warning.c_str());
+                    log_.Line("warning: " + warning);
+                }
                 Reposition();
+                if (!elsewhereChecked_) CheckNotStoredElsewhere(db);
                 Sync(db);
+                const std::string held = std::to_string(committedLines_) + " line(s) in the database";
+                log_.Line(std::string(first ? "connected" : "reconnected") + ": " + held);
                 if (o_.follow) {
-                    std::printf("%s %s as machine %s: %lld line(s) in the database\n",
+                    std::printf("%s %s as machine %s: %s\n",
                                 first ? "following" : "reconnected; following", o_.file.c_str(),
-                                machine_.c_str(), committedLines_);
+                                machine_.c_str(), held.c_str());
                     std::fflush(stdout);
                 }
                 backoff = 1000;
@@ -67,8 +92,11 @@ public:
                 std::fprintf(stderr, "qz45trail: %s; trying again in %lu s\n", e.what(),
                              backoff / 1000);
                 std::fflush(stderr);
+                log_.Line("retrying in " + std::to_string(backoff / 1000) + " s: " + e.what());
                 Sleep(backoff);
                 backoff = backoff * 2 > 30000 ? 30000 : backoff * 2;
+            } catch (const std::exception &e) {
+                return Stop(e.what(), kExitFailed);
             }
         }
     }
@@ -88,8 +116,7 @@ private:
                 parts.size() > 1)
                 break;  // rotated a moment ago: the new file comes with the next line
             if (named != TrailFile::OpenResult::kMissing || !o_.follow) {
-                std::fprintf(stderr, "qz45trail: cannot read %s: %s\n", o_.file.c_str(),
-                             error.c_str());
+                Failed("cannot read " + o_.file + ": " + error);
                 return false;
             }
             if (!said) {
@@ -120,9 +147,67 @@ private:
     }
 
     int Stop(const char *why, int code) {
-        Summary();
-        std::fprintf(stderr, "qz45trail: %s\n", why);
+        const std::string summary = Summary();
+        if (!summary.empty()) log_.Line("stopped: " + summary);
+        Failed(why);
         return code;
+    }
+
+    // A failure that stops the ship: said on standard error, in the log and
+    // in the event log.
+    void Failed(const std::string &why) {
+        std::fprintf(stderr, "qz45trail: %s\n", why.c_str());
+        std::fflush(stderr);
+        log_.Line("failed: " + why);
+        ReportShipFailure("qz45trail ship " + o_.file + " (machine " + machine_ + ") stopped: " +
+                          why);
+    }
+
+    // Before a trail's first line goes in under a machine that holds none:
+    // another machine that holds it already. Its first chained line (whose
+    // hash covers the chain up to it) or, when none of the first lines is
+    // chained, its first line, stored at the same position for another
+    // machine, is that machine's trail: shipping it again under this name
+    // would hold one trail twice.
+    void CheckNotStoredElsewhere(const Database &db) {
+        {
+            OdbcStatement any(db.connection);
+            any.Prepare("SELECT MIN(line_no) FROM audit_trail WHERE machine = ?");
+            any.BindText(1, &machine_);
+            any.Execute();
+            long long n = 0;
+            const bool holds = any.Fetch() && any.GetInteger(1, &n);
+            any.CloseCursor();
+            db.connection.Rollback();
+            if (holds) {
+                elsewhereChecked_ = true;
+                return;
+            }
+        }
+        TrailSetReader reader(o_.file);
+        std::string error, line, why, sha;
+        if (!reader.Open(&error)) throw ReadFailure(error);
+        Sha256 hasher;
+        Row row;
+        long long at = 0;
+        for (long long read = 0; read < kFingerprintLines && reader.Next(&line) == LineResult::kLine;
+             ++read) {
+            // A line that is not a trail line is refused when its turn comes.
+            if (!RowFromLine(machine_, reader.Number(), line, &row, &why, &hasher)) break;
+            if (at == 0 || !row[kLineHash].null) {
+                at = reader.Number();
+                sha = row[kLineSha256].text;
+            }
+            if (!row[kLineHash].null) break;
+        }
+        if (at == 0) return;  // no line yet: looked at again with the first one
+        elsewhereChecked_ = true;
+        const std::string other = StoredElsewhere(db, machine_, at, sha);
+        if (!other.empty())
+            throw Refusal(o_.file + " line " + std::to_string(at) + " is stored as line " +
+                          std::to_string(at) + " of machine " + other + ": this trail was shipped "
+                          "as machine " + other + " (ship it on with --machine " + other +
+                          "); nothing shipped as machine " + machine_);
     }
 
     // The next whole line, false at the end; a read failure, a line too long
@@ -252,6 +337,7 @@ private:
                 LogShipment(db, machine_, committedLines_ + 1, batch.back()[kLineNo].number,
                             batch.back()[kLineSha256].text);
                 db.connection.Commit();
+                log_.Line("shipped " + Lines(committedLines_ + 1, batch.back()[kLineNo].number));
                 committedLines_ += static_cast<long long>(batch.size());
                 shipped_ += static_cast<long long>(batch.size());
                 Progress();
@@ -264,7 +350,7 @@ private:
                 continue;
             }
             if (!o_.follow) {
-                Summary();
+                log_.Line("done: " + Summary());
                 if (reader_->Unfinished() > 0)
                     std::printf("the last line of %s has no line end yet: left for the next run\n",
                                 o_.file.c_str());
@@ -292,25 +378,38 @@ private:
 
     double Seconds() const { return static_cast<double>(GetTickCount64() - start_) / 1000.0; }
 
+    static std::string Lines(long long from, long long to) {
+        return from == to ? "line " + std::to_string(from)
+                          : "lines " + std::to_string(from) + "-" + std::to_string(to);
+    }
+
+    // On a console one line, rewritten at most twice a second; elsewhere
+    // (a file, a pipe, a scheduled task's nothing) a line of its own at most
+    // every kPlainProgressMs.
     void Progress() {
-        if (!terminal_) return;
         const ULONGLONG now = GetTickCount64();
-        if (now - shown_ < 500) return;
+        if (shown_ != 0 && now - shown_ < (terminal_ ? 500 : kPlainProgressMs)) return;
         shown_ = now;
-        std::printf("\rshipping %s: %lld line(s) shipped, %lld already present, %.0f s ",
-                    o_.file.c_str(), shipped_, present_, Seconds());
+        std::printf("%sshipping %s: %lld line(s) shipped, %lld already present, %.0f s%s",
+                    terminal_ ? "\r" : "", o_.file.c_str(), shipped_, present_, Seconds(),
+                    terminal_ ? " " : "\n");
         std::fflush(stdout);
     }
 
-    void Summary() {
-        if (!connected_) return;
+    // Prints the summary and returns it ("" before a connection).
+    std::string Summary() {
+        if (!connected_) return "";
         if (terminal_ && shown_ != 0) std::printf("\n");
         const double s = Seconds();
-        std::printf("%s -> machine %s: %lld line(s) shipped, %lld already present, %.1f s "
-                    "(%.0f lines/s)\n",
-                    o_.file.c_str(), machine_.c_str(), shipped_, present_, s,
-                    s > 0 ? static_cast<double>(shipped_) / s : 0.0);
+        char rate[64];
+        std::snprintf(rate, sizeof rate, "%.1f s (%.0f lines/s)", s,
+                      s > 0 ? static_cast<double>(shipped_) / s : 0.0);
+        const std::string text = o_.file + " -> machine " + machine_ + ": " +
+                                 std::to_string(shipped_) + " line(s) shipped, " +
+                                 std::to_string(present_) + " already present, " + rate;
+        std::printf("%s\n", text.c_str());
         std::fflush(stdout);
+        return text;
     }
 
     const ShipOptions &o_;
@@ -318,8 +417,10 @@ private:
     std::unique_ptr<TrailSetReader> reader_;
     const bool terminal_;
     const ULONGLONG start_;
+    ShipLog log_;
     ULONGLONG shown_ = 0;
     bool connected_ = false;
+    bool elsewhereChecked_ = false;
     long long committedLines_ = 0;  // lines known to be in the database
     long long shipped_ = 0, present_ = 0;
 };
@@ -332,6 +433,7 @@ int Ship(const ShipOptions &options) {
         return shipper.Run();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qz45trail: %s\n", e.what());
+        ReportShipFailure("qz45trail ship " + options.file + " stopped: " + e.what());
         return kExitFailed;
     }
 }

@@ -10,6 +10,7 @@ struct ShipOptions {
     std::string file;        // the trail
     std::string machine;     // "" for the computer's name
     bool follow = false;     // keep shipping what is appended, until killed
+    std::string log;         // "" or a file to append what happens to
 };
 
 // Inserts every whole line of the trail that the database does not hold yet
@@ -24,6 +25,16 @@ struct ShipOptions {
 // and retries failures that waiting may mend (the connection, a time-out, a
 // server restarting) with back-off, reading the stored lines again before it
 // goes on. Any other failure stops it, naming the line. Returns an exit code.
+//
+// Before the first line of a trail goes in under a machine that holds none
+// yet, it refuses a trail that another machine's rows already hold: its
+// first chained line (or, with none among the first lines, its first line)
+// stored at the same position for another machine.
+//
+// With a log file it appends timestamped lines there (the start, each batch,
+// each retry, the end, a failure); a failure that stops it also goes to the
+// Application event log. Progress goes to a console as one line rewritten,
+// elsewhere as a plain line now and then.
 int Ship(const ShipOptions &options);
 
 constexpr int kBatchLines = 500;
