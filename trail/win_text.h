@@ -17,7 +17,8 @@ std::string Utf8(const wchar_t *text, std::size_t length);
 // the system has no words for it.
 std::string ErrorText(DWORD error);
 
-// A system time as the trail's UtcTime.
+// A system time as the trail's UtcTime, and back (to the millisecond).
 UtcTime FromSystemTime(const SYSTEMTIME &t);
+SYSTEMTIME ToSystemTime(const UtcTime &t);
 
 }  // namespace qz45trail

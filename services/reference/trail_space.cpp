@@ -74,21 +74,6 @@ private:
     SRWLOCK *lock_;
 };
 
-// An event source registered for one warning.
-class EventSource {
-public:
-    EventSource() : h_(RegisterEventSourceW(nullptr, kEventSourceName)) {}
-    EventSource(const EventSource &) = delete;
-    EventSource &operator=(const EventSource &) = delete;
-    ~EventSource() {
-        if (h_ != nullptr) DeregisterEventSource(h_);
-    }
-    HANDLE Get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
-
 unsigned long long AddCapped(unsigned long long a, unsigned long long b) {
     return a > ~0ULL - b ? ~0ULL : a + b;
 }
@@ -228,12 +213,8 @@ std::string Warning(unsigned long long free, bool refused, const Levels &levels,
 }
 
 bool ReportLowSpace(const std::wstring &trail, const std::string &text) {
-    EventSource source;
-    if (source.Get() == nullptr) return false;
-    const std::wstring message = Wide(text) + L" Trail: " + trail;
-    const wchar_t *strings[1] = {message.c_str()};
-    return ReportEventW(source.Get(), EVENTLOG_WARNING_TYPE, 0, kLowSpaceEventId, nullptr, 1, 0,
-                        strings, nullptr) != FALSE;
+    return ReportToEventLog(kEventSourceName, EVENTLOG_WARNING_TYPE, kLowSpaceEventId,
+                            Wide(text) + L" Trail: " + trail);
 }
 
 // What the writers of a trail share.

@@ -822,13 +822,8 @@ std::vector<std::string> StoredMachines(const Database &db) {
 
 // A UTC time moved by whole seconds.
 UtcTime AddSeconds(const UtcTime &t, long long seconds) {
-    SYSTEMTIME s{};
-    s.wYear = static_cast<WORD>(t.year);
-    s.wMonth = static_cast<WORD>(t.month);
-    s.wDay = static_cast<WORD>(t.day);
-    s.wHour = static_cast<WORD>(t.hour);
-    s.wMinute = static_cast<WORD>(t.minute);
-    s.wSecond = static_cast<WORD>(t.second);
+    SYSTEMTIME s = ToSystemTime(t);
+    s.wMilliseconds = 0;
     FILETIME f{};
     if (!SystemTimeToFileTime(&s, &f)) return t;
     ULARGE_INTEGER u;

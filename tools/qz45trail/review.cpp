@@ -44,18 +44,6 @@ const std::vector<std::pair<std::string, std::string>> kHeaders = {
 
 // --- times -------------------------------------------------------------------
 
-SYSTEMTIME ToSystemTime(const UtcTime &t) {
-    SYSTEMTIME s{};
-    s.wYear = static_cast<WORD>(t.year);
-    s.wMonth = static_cast<WORD>(t.month);
-    s.wDay = static_cast<WORD>(t.day);
-    s.wHour = static_cast<WORD>(t.hour);
-    s.wMinute = static_cast<WORD>(t.minute);
-    s.wSecond = static_cast<WORD>(t.second);
-    s.wMilliseconds = static_cast<WORD>(t.nanoseconds / 1000000);
-    return s;
-}
-
 long long Minutes(const SYSTEMTIME &s) {
     FILETIME f{};
     SystemTimeToFileTime(&s, &f);

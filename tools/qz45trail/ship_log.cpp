@@ -10,21 +10,6 @@ namespace {
 
 constexpr DWORD kShipFailedEventId = 1;
 
-// An event source registered for one entry.
-class EventSource {
-public:
-    EventSource() : h_(RegisterEventSourceW(nullptr, kShipEventSource)) {}
-    EventSource(const EventSource &) = delete;
-    EventSource &operator=(const EventSource &) = delete;
-    ~EventSource() {
-        if (h_ != nullptr) DeregisterEventSource(h_);
-    }
-    HANDLE Get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
-
 }  // namespace
 
 bool ShipLog::Open(const std::string &path, std::string *error) {
@@ -50,19 +35,7 @@ void ShipLog::Line(const std::string &text) const {
 }
 
 bool ReportShipFailure(const std::string &text) {
-    EventSource source;
-    if (source.Get() == nullptr) return false;
-    // An entry's text is limited to 31,839 characters; a failure's words
-    // are far fewer, but a driver's may run long.
-    constexpr std::size_t kMostCharacters = 8000;
-    std::wstring message = Wide(text);
-    if (message.size() > kMostCharacters) {
-        message.resize(kMostCharacters);
-        if (message.back() >= 0xD800 && message.back() <= 0xDBFF) message.pop_back();
-    }
-    const wchar_t *strings[1] = {message.c_str()};
-    return ReportEventW(source.Get(), EVENTLOG_ERROR_TYPE, 0, kShipFailedEventId, nullptr, 1, 0,
-                        strings, nullptr) != FALSE;
+    return ReportToEventLog(kShipEventSource, EVENTLOG_ERROR_TYPE, kShipFailedEventId, Wide(text));
 }
 
 }  // namespace qz45trail

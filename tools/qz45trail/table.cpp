@@ -25,6 +25,7 @@
 #include "trail_row.h"
 #include "trail_set.h"
 #include "verify.h"
+#include "win_text.h"
 
 using nlohmann::json;
 using nlohmann::ordered_json;
@@ -84,13 +85,8 @@ ordered_json ValueJson(const json &value) {
 std::string TimeCell(const Field &time, bool utc) {
     if (time.null) return "";
     const UtcTime &t = time.time;
-    SYSTEMTIME u{};
-    u.wYear = static_cast<WORD>(t.year);
-    u.wMonth = static_cast<WORD>(t.month);
-    u.wDay = static_cast<WORD>(t.day);
-    u.wHour = static_cast<WORD>(t.hour);
-    u.wMinute = static_cast<WORD>(t.minute);
-    u.wSecond = static_cast<WORD>(t.second);
+    SYSTEMTIME u = ToSystemTime(t);
+    u.wMilliseconds = 0;
     SYSTEMTIME local = u;
     if (!utc && !SystemTimeToTzSpecificLocalTime(nullptr, &u, &local)) local = u;
     const auto minutes = [](const SYSTEMTIME &s) {
