@@ -30,6 +30,8 @@ expect() {
 }
 
 expect 0 '^5 lines, chain intact$' verify "$trail"
+# A name starting with / is a file, not an option.
+expect 0 '^5 lines, chain intact$' verify "$(pwd)/$trail"
 sed '3s/event 3/event 8/' "$trail" >trail_verify_changed.jsonl
 expect 1 'line 3 was changed' verify trail_verify_changed.jsonl
 sed '3d' "$trail" >trail_verify_removed.jsonl

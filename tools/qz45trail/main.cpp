@@ -214,6 +214,9 @@ int main() {
                  "  qz45trail prune ...                 remove rotated files the database holds",
                  "qz45trail"};
     app.footer(kFooter);
+    // Options start with - only: a FILE may be /path/to/trail (the parser on
+    // Windows would take it for an option /path).
+    app.allow_windows_style_options(false);
     app.require_subcommand(0, 1);
 
     std::string file;
