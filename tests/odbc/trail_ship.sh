@@ -24,6 +24,9 @@
 #   view    the view's filters give the same rows from the file and from the
 #           database; CSV and JSON read back whole; the table aligned in
 #           characters, a backdated event flagged
+#   upgrade a plant of the earlier release (its tables, a trail its service
+#           wrote and shipped) carried on: this release's service appends to
+#           the trail and rotates it, and ship, verify and the view take both
 #   setup   audit_trail_setup.sql against `qz45trail schema`, and on a new
 #           database: a shipper before it, the file run as the shipper, then
 #           as the owner; shipping with --log, each role's limits; a trail
@@ -524,6 +527,35 @@ at = [(r.lower().find("fic101"), r.find(" R4 "), r.find(m)) for r, m in
       zip(rows, ("set point up", "nachgestellt"))]
 sys.exit(0 if len(rows) == 6 and at[0] == at[1] and min(at[0]) > 0 else "not aligned: %r" % at)
 ' || bad "the row of PLANT\Jürgen is not aligned with the others"
+    ;;
+upgrade)
+    earlier=$(cd "$(dirname "$setup_sql")/../tests/odbc/earlier_release" && pwd)
+    db=qz45_upgrade
+    PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW PGOPTIONS='-c client_min_messages=warning' \
+        psql -X -q -v ON_ERROR_STOP=1 -c "DROP DATABASE IF EXISTS $db" -c "CREATE DATABASE $db OWNER qz45_admin" || bad "cannot make $db"
+    export PGDATABASE=$db
+    psql -X -q -v ON_ERROR_STOP=1 -f "$earlier/schema.sql" || bad "the earlier tables did not apply"
+    conn=${QZ45_ODBC/Database=qz45_audit/Database=$db}
+    aconn=${QZ45_ODBC_AUDITOR/Database=qz45_audit/Database=$db}
+    trail=odbc_upgrade.jsonl m=OLD1
+    rm -f odbc_upgrade.*
+    cp "$earlier/trail.jsonl" $trail
+    run ship --odbc "$conn" $trail --machine $m
+    expect 0 "3 line(s) shipped, 0 already present" "the earlier trail shipped into the earlier tables"
+    # This release's service goes on with the trail, rotating at once.
+    QZ45_AUDIT_TRAIL_ROTATE_KB=1 send --type "Change Value" --user op4 --domain PLANT \
+        --descriptor FIC101 --property SP --old r4:0.25 --new r8:3 --message "new 4"
+    QZ45_AUDIT_TRAIL_ROTATE_KB=1 send --type Startup --user op5 --domain PLANT --message "new 5"
+    [ "$(ls odbc_upgrade.*.jsonl 2>/dev/null | wc -l)" -ge 1 ] || bad "the earlier trail was not rotated"
+    run verify $trail
+    expect 0 '^5 lines, chain intact in [0-9]* files$' "verify across the earlier lines and the new"
+    run ship --odbc "$conn" $trail --machine $m
+    expect 0 "2 line(s) shipped, 3 already present" "shipping on into the earlier tables"
+    run verify $trail --odbc "$aconn" --machine $m
+    expect 0 "$m: every line of $trail is in the database" "verify against the earlier tables"
+    run --odbc "$aconn" --machine old1 --user op2 --format csv
+    expect 0 '^OLD1,2,ChangeEvent,301,change,.*,op2,.*,SP,VT_R4,0.1,VT_R8,2.5,.*,old 2' "an earlier line in the view"
+    [ "$(printf '%s\n' "$out" | grep -c '^OLD1,')" = 1 ] || bad "the view's rows: $out"
     ;;
 setup)
     # The release's set-up file makes what qz45trail schema says, statement
