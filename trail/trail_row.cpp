@@ -178,6 +178,16 @@ bool ParseUtc(const std::string &text, UtcTime *out, bool dateOnly) {
     return true;
 }
 
+long long UnixSeconds(const UtcTime &t) {
+    const long long y = t.year - (t.month <= 2);
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long days = era * 146097 + doe - 719468;
+    return days * 86400 + t.hour * 3600LL + t.minute * 60LL + t.second;
+}
+
 std::string UtcText(const UtcTime &t) {
     char text[40];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", t.year, t.month, t.day,

@@ -39,6 +39,10 @@ struct UtcTime {
 bool ParseUtc(const std::string &text, UtcTime *out, bool dateOnly = false);
 std::string UtcText(const UtcTime &t);
 
+// Whole seconds from 1970-01-01T00:00:00Z to t (its fraction left out), by
+// the proleptic Gregorian calendar.
+long long UnixSeconds(const UtcTime &t);
+
 enum class ColumnKind { kText, kLongText, kInteger, kBigInt, kTime, kHash, kJson };
 
 struct Column {

@@ -85,16 +85,6 @@ bool SameText(const std::string &filter, const Field &field) {
     return SameIgnoringCase(filter, field.null ? std::string_view() : field.text);
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-long long DaysFromEpoch(int y, int m, int d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 bool Before(const UtcTime &a, const UtcTime &b) {
     const long long x[] = {a.year, a.month, a.day, a.hour, a.minute, a.second, a.nanoseconds};
     const long long y[] = {b.year, b.month, b.day, b.hour, b.minute, b.second, b.nanoseconds};
@@ -197,11 +187,7 @@ std::string ValueText(const json &value) {
 }
 
 double SecondsBetween(const UtcTime &a, const UtcTime &b) {
-    const auto seconds = [](const UtcTime &t) {
-        return DaysFromEpoch(t.year, t.month, t.day) * 86400LL + t.hour * 3600LL +
-               t.minute * 60LL + t.second;
-    };
-    return static_cast<double>(seconds(b) - seconds(a)) +
+    return static_cast<double>(UnixSeconds(b) - UnixSeconds(a)) +
            static_cast<double>(b.nanoseconds / 1000000 - a.nanoseconds / 1000000) / 1000.0;
 }
 

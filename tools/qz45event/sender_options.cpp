@@ -49,16 +49,6 @@ bool ParsePair(const std::string &text, int32_t &a, int32_t &b) {
 
 namespace {
 
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
-long long DaysFromEpoch(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 // The microseconds of a decimal fraction of a second ("5" is 500,000), up
 // to 6 digits.
 std::optional<int32_t> Microseconds(std::string digits) {
@@ -82,9 +72,7 @@ std::optional<TimeStamp> ParseIsoTime(const std::string &text) {
         if (!usecs) return std::nullopt;
         t.usecs = *usecs;
     }
-    const long long secs = DaysFromEpoch(utc.year, static_cast<unsigned>(utc.month),
-                                         static_cast<unsigned>(utc.day)) * 86400 +
-                           utc.hour * 3600 + utc.minute * 60 + utc.second;
+    const long long secs = qz45trail::UnixSeconds(utc);
     if (secs < INT32_MIN || secs > INT32_MAX) return std::nullopt;
     t.secs = static_cast<int32_t>(secs);
     return t;

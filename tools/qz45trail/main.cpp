@@ -122,6 +122,12 @@ struct Connection {
     }
 };
 
+// The machine a trail file is stored as.
+void AddMachine(CLI::App *command, std::string *machine) {
+    command->add_option("--machine", *machine,
+                        "the machine's name in the database (default: the computer's name)");
+}
+
 int Usage(const std::string &what) {
     std::fprintf(stderr, "qz45trail: %s (try --help)\n", what.c_str());
     return kExitUsage;
@@ -290,8 +296,7 @@ int main() {
                 "replaced, removed or cut short.");
     ship->add_option("FILE", so.file, "the trail file")->required();
     sc.Add(ship);
-    ship->add_option("--machine", so.machine, "the machine's name in the database (default: the "
-                                              "computer's name)");
+    AddMachine(ship, &so.machine);
     ship->add_flag("--follow", so.follow, "keep shipping what is appended");
     ship->add_option("--log", so.log,
                      "append what happens (the start, each batch, retries, the end, a failure) "
@@ -322,8 +327,7 @@ int main() {
                  "as one chain.");
     prune->add_option("FILE", po.file, "the trail's current file")->required();
     pc.Add(prune);
-    prune->add_option("--machine", po.machine, "the machine's name in the database (default: the "
-                                               "computer's name)");
+    AddMachine(prune, &po.machine);
     prune->add_option("--keep-days", po.keepDays, "keep files whose last line is younger than N "
                                                    "days")->type_name("N")->check(CLI::NonNegativeNumber);
     prune->add_option("--archive", po.archive, "move the files to FOLDER instead of deleting them")
