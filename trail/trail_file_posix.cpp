@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -108,6 +110,11 @@ bool ListFolder(const std::string &folder, std::vector<std::string> *names, std:
         if (entry->d_type != DT_DIR) names->push_back(entry->d_name);
     closedir(dir);
     return true;
+}
+
+void PauseMs(unsigned ms) {
+    timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
 }
 
 }  // namespace qz45trail

@@ -139,4 +139,6 @@ bool ListFolder(const std::string &folder, std::vector<std::string> *names, std:
     return true;
 }
 
+void PauseMs(unsigned ms) { Sleep(ms); }
+
 }  // namespace qz45trail

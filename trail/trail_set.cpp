@@ -93,8 +93,10 @@ bool ReadPrunedRecord(const std::string &path, std::vector<PrunedFile> *pruned, 
             *error = record + ": a line that is not a record of a pruned file";
             return false;
         }
+        const bool action = j.contains("action") && j["action"].is_string();
         pruned->push_back({j["file"].get<std::string>(), j["first_line"].get<long long>(),
-                           j["last_line"].get<long long>(), j["last_hash"].get<std::string>()});
+                           j["last_line"].get<long long>(), j["last_hash"].get<std::string>(),
+                           action ? j["action"].get<std::string>() : "deleted"});
     }
     return true;
 }
@@ -121,12 +123,71 @@ bool RotatedFileOf(const std::string &path, TrailName *trail, long long *firstLi
     return true;
 }
 
+std::string Lines(long long from, long long to) {
+    return from == to ? "line " + std::to_string(from)
+                      : "lines " + std::to_string(from) + "-" + std::to_string(to);
+}
+
+// Listings once: the pauses before the second, third, ... listing, about a
+// second in all, spent only when the files do not follow on.
+constexpr unsigned kOncePauses[] = {20, 50, 100, 250, 500};
+// A follower lists again at its next look; within one look, once more.
+constexpr unsigned kFollowPauses[] = {20};
+
+// The rotated files of a listing that are not recorded as pruned, in order of
+// their first lines.
+std::vector<TrailPart> RotatedParts(const TrailName &trail, const std::vector<std::string> &names,
+                                    const std::vector<PrunedFile> &pruned) {
+    std::vector<TrailPart> parts;
+    for (const std::string &name : names) {
+        UtcTime when;
+        long long first = 0;
+        if (!ParseRotatedName(trail, name, &when, &first)) continue;
+        bool recorded = false;
+        for (const PrunedFile &p : pruned) recorded = recorded || p.name == name;
+        if (!recorded) parts.push_back({trail.folder + name, name, first, false});
+    }
+    std::sort(parts.begin(), parts.end(), [](const TrailPart &a, const TrailPart &b) {
+        return a.firstLine != b.firstLine ? a.firstLine < b.firstLine : a.name < b.name;
+    });
+    return parts;
+}
+
+long long PrunedThrough(const std::vector<PrunedFile> &pruned, std::string *hash) {
+    long long through = 0;
+    for (const PrunedFile &p : pruned)
+        if (p.lastLine > through) through = p.lastLine, *hash = p.lastHash;
+    return through;
+}
+
 }  // namespace
 
-TrailSetReader::TrailSetReader(std::string path, bool single)
-    : path_(std::move(path)), single_(single) {}
+TrailSetReader::TrailSetReader(std::string path, bool single, bool follow)
+    : path_(std::move(path)), trail_(SplitTrailName(path_)), single_(single), follow_(follow),
+      list_(ListFolder), pause_(PauseMs) {}
 
 TrailSetReader::~TrailSetReader() = default;
+
+void TrailSetReader::UseLister(Lister lister, std::function<void(unsigned)> pause) {
+    list_ = std::move(lister);
+    pause_ = std::move(pause);
+}
+
+bool TrailSetReader::ReadRecord(std::string *why) {
+    return ReadPrunedRecord(path_, &pruned_, why);
+}
+
+void TrailSetReader::Adopt(std::unique_ptr<TrailFile> file, const std::string &name, bool current) {
+    file_ = std::move(file);
+    reader_ = std::make_unique<TrailReader>(*file_);
+    current_ = current;
+    fileName_ = name;
+    fileStart_ = number_ + 1;
+    fileFirst_.clear();
+    std::string why;
+    fileIdKnown_ = file_->Identity(&fileId_, &why);
+    starts_.push_back({fileStart_, name});
+}
 
 bool TrailSetReader::Open(std::string *error) {
     TrailName trail;
@@ -135,78 +196,73 @@ bool TrailSetReader::Open(std::string *error) {
         // One file on its own: a rotated one starts where its name says, and
         // what its first line follows is in another file.
         const bool rotated = RotatedFileOf(path_, &trail, &first);
-        parts_ = {{path_, SplitTrailName(path_).stem + SplitTrailName(path_).extension,
-                   rotated ? first : 1, false}};
         firstLine_ = rotated ? first : 1;
         startPrev_ = firstLine_ == 1 && !rotated ? kChainStart : "";
         if (rotated && first > 1)
             startNote_ = "checked on its own from line " + std::to_string(first) +
                          " of its trail: its first line's link to the line before it is not checked";
         number_ = firstLine_ - 1;
-        return OpenPart(0);
+        single_ = true;
+        TrailFile::OpenResult opened;
+        std::string why;
+        std::unique_ptr<TrailFile> file = TrailFile::Open(path_, &opened, &why);
+        if (file == nullptr) {
+            *error = "cannot read " + path_ + ": " + why;
+            return false;
+        }
+        Adopt(std::move(file), rotated ? trail_.stem + trail_.extension : "", !rotated);
+        return true;
     }
-    if (!ListTrailSet(path_, &parts_, error)) return false;
-    std::vector<PrunedFile> pruned;
-    if (!ReadPrunedRecord(path_, &pruned, error)) return false;
-    long long prunedThrough = 0;
+    // Where the files start: right after the pruned lines. A file seen
+    // before it is recorded as pruned, or a listing that misses the first
+    // file, does not count until the listings agree.
+    std::vector<TrailPart> parts;
+    std::vector<std::string> names;
     std::string prunedHash;
-    for (const PrunedFile &p : pruned)
-        if (p.lastLine > prunedThrough) prunedThrough = p.lastLine, prunedHash = p.lastHash;
-    firstLine_ = parts_.size() > 1 ? parts_[0].firstLine : prunedThrough + 1;
-    startPrev_ = kChainStart;
-    if (firstLine_ > 1) {
-        if (prunedThrough == firstLine_ - 1) {
-            startPrev_ = prunedHash;
-            startNote_ = "starts at line " + std::to_string(firstLine_) + ": lines 1-" +
-                         std::to_string(firstLine_ - 1) + " were pruned (" +
-                         PrunedRecordName(SplitTrailName(path_)) + ")";
+    long long prunedThrough = 0;
+    for (std::size_t attempt = 0;; ++attempt) {
+        if (attempt > 0) pause_(kOncePauses[attempt - 1]);
+        if (!list_(trail_.folder, &names, error) || !ReadRecord(error)) return false;
+        parts = RotatedParts(trail_, names, pruned_);
+        prunedThrough = PrunedThrough(pruned_, &prunedHash);
+        if (parts.empty() || parts[0].firstLine == prunedThrough + 1) break;
+        if (attempt == sizeof kOncePauses / sizeof *kOncePauses) break;
+    }
+    firstLine_ = prunedThrough + 1;
+    startPrev_ = prunedThrough > 0 ? prunedHash : kChainStart;
+    if (prunedThrough > 0)
+        startNote_ = "starts at line " + std::to_string(firstLine_) + ": " +
+                     Lines(1, prunedThrough) + " were pruned (" + PrunedRecordName(trail_) + ")";
+    if (!parts.empty() && parts[0].firstLine != firstLine_) {
+        startPrev_ = "";
+        if (parts[0].firstLine > firstLine_) {
+            startError_ = Lines(firstLine_, parts[0].firstLine - 1) + " are missing: the file(s) before " +
+                          parts[0].name + " were removed, and not by prune";
+            firstLine_ = parts[0].firstLine;
         } else {
-            error_ = "lines " + std::to_string(prunedThrough + 1) + "-" +
-                     std::to_string(firstLine_ - 1) + " are missing: the file(s) before " +
-                     parts_[0].name + " were removed, and not by prune";
-            startPrev_ = "";
+            startError_ = parts[0].name + " starts at line " + std::to_string(parts[0].firstLine) +
+                          ", within the lines recorded as pruned (" + Lines(1, prunedThrough) +
+                          "): the files are out of order, or one was copied";
         }
     }
+    for (const PrunedFile &p : pruned_)
+        for (const std::string &name : names)
+            if (name == p.name)
+                startNote_ += std::string(startNote_.empty() ? "" : "; ") + name +
+                              " is recorded as pruned but still there: its lines are the "
+                              "record's, and the next prune removes it";
     number_ = firstLine_ - 1;
-    return OpenPart(0);
-}
-
-bool TrailSetReader::OpenPart(std::size_t i) {
-    part_ = i;
-    reader_.reset();
-    file_.reset();
-    TrailFile::OpenResult opened;
-    std::string error;
-    file_ = TrailFile::Open(parts_[i].path, &opened, &error);
-    if (file_ == nullptr) {
-        // The current file may not be there yet, right after a rotation.
-        if (parts_[i].current && opened == TrailFile::OpenResult::kMissing) return true;
-        error_ = "cannot read " + parts_[i].path + ": " + error;
-        return false;
-    }
-    reader_ = std::make_unique<TrailReader>(*file_);
-    starts_.push_back({number_ + 1, parts_[i].current ? "" : parts_[i].name});
+    lastHash_ = startPrev_;
     return true;
 }
 
-// Opens the current file, part i; should the name have been rotated between
-// the listing and the opening, the rotated file that starts right after what
-// was read is the one that goes on, not the new current file.
-bool TrailSetReader::OpenCurrent(std::size_t i) {
-    if (!OpenPart(i)) return false;
-    std::vector<TrailPart> now;
+bool TrailSetReader::StillNamed() {
+    FileIdentity named;
     std::string why;
-    if (!ListTrailSet(path_, &now, &why)) return true;  // the next look finds out
-    for (const TrailPart &p : now) {
-        if (p.current || p.firstLine != number_ + 1) continue;
-        FileIdentity mine, theirs;
-        if (reader_ != nullptr && file_->Identity(&mine, &why) &&
-            TrailFile::IdentityOf(p.path, &theirs, &why) == TrailFile::OpenResult::kOpened &&
-            mine == theirs)
-            break;  // opened before it was renamed: the right file already
-        if (reader_ != nullptr) starts_.pop_back();
-        parts_.insert(parts_.begin() + static_cast<long>(i), p);
-        return OpenPart(i);
+    switch (TrailFile::IdentityOf(path_, &named, &why)) {
+    case TrailFile::OpenResult::kOpened: return !fileIdKnown_ || named == fileId_;
+    case TrailFile::OpenResult::kMissing: return false;
+    case TrailFile::OpenResult::kFailed: return true;  // cannot tell now: asked again later
     }
     return true;
 }
@@ -214,57 +270,185 @@ bool TrailSetReader::OpenCurrent(std::size_t i) {
 LineResult TrailSetReader::Next(std::string *line) {
     if (!started_) {
         started_ = true;
-        if (startPrev_.empty() && !error_.empty()) return LineResult::kBroken;
+        if (!startError_.empty()) {
+            error_ = startError_;
+            return LineResult::kBroken;
+        }
     }
     for (;;) {
         if (reader_ == nullptr) {
-            if (!error_.empty()) return LineResult::kError;
-            return LineResult::kEnd;  // the current file is not there (yet)
+            if (single_) return LineResult::kEnd;
+            const LineResult r = Advance();
+            if (r != LineResult::kLine) return r;
+            continue;
         }
         const LineResult r = reader_->Next(line);
         if (r == LineResult::kLine) {
-            ++number_;
+            if (++number_ == fileStart_) fileFirst_ = *line;
+            ChainedLine chained;
+            lastHash_ = SplitChainedLine(*line, &chained) ? chained.hash : "";
             return r;
         }
         if (r != LineResult::kEnd) {
             error_ = reader_->Error();
             return r;
         }
-        if (parts_[part_].current || part_ + 1 >= parts_.size()) return LineResult::kEnd;
-        // The end of a rotated file: whole, and the next file begins right after it.
+        if (single_) return LineResult::kEnd;
+        if (current_) {
+            if (StillNamed()) return LineResult::kEnd;
+            // Renamed (rotated), removed or replaced: never written again
+            // under its old name. What it holds is read to its end.
+            current_ = false;
+            continue;
+        }
+        // The end of a file that is no longer the current one: whole.
         if (reader_->Unfinished() > 0) {
-            error_ = parts_[part_].name + " ends in an unfinished line: a rotated file is whole";
+            error_ = (fileName_.empty() ? trail_.stem + trail_.extension : fileName_) +
+                     " ends in an unfinished line, after " + Lines(fileStart_, number_) +
+                     ": a rotated file is whole";
             return LineResult::kBroken;
         }
-        // Files may have rotated since they were listed: the file that goes
-        // on is the one whose name says it starts right after this one, or,
-        // when none does, the current one. Listed anew when that is next.
-        if (parts_[part_ + 1].current && !single_) {
-            std::vector<TrailPart> now;
-            std::string why;
-            if (!ListTrailSet(path_, &now, &why)) {
-                error_ = why;
-                return LineResult::kError;
-            }
-            std::vector<TrailPart> kept(parts_.begin(), parts_.begin() + static_cast<long>(part_) + 1);
-            for (const TrailPart &p : now)
-                if (p.current || p.firstLine > parts_[part_].firstLine) kept.push_back(p);
-            parts_ = std::move(kept);
-        }
-        const TrailPart &next = parts_[part_ + 1];
-        if (!next.current && next.firstLine != number_ + 1) {
-            error_ = next.firstLine > number_ + 1
-                         ? "lines " + std::to_string(number_ + 1) + "-" +
-                               std::to_string(next.firstLine - 1) + " are missing: a file between " +
-                               parts_[part_].name + " and " + next.name + " was removed"
-                         : next.name + " starts at line " + std::to_string(next.firstLine) + ", but " +
-                               parts_[part_].name + " ends at line " + std::to_string(number_) +
-                               ": the files are out of order, or one was copied";
-            return LineResult::kBroken;
-        }
-        if (!(parts_[part_ + 1].current ? OpenCurrent(part_ + 1) : OpenPart(part_ + 1)))
-            return LineResult::kError;
+        reader_.reset();
+        file_.reset();
     }
+}
+
+// Finds and opens the file that holds line number_ + 1: kLine when it is
+// open, kEnd to wait for it, kBroken or kError with error_.
+LineResult TrailSetReader::Advance() {
+    const long long expected = number_ + 1;
+    const std::string after = starts_.empty() ? std::string()
+                              : starts_.back().second.empty() ? trail_.stem + trail_.extension
+                                                              : starts_.back().second;
+    const long long afterStart = starts_.empty() ? firstLine_ - 1 : starts_.back().first;
+    const unsigned *pauses = follow_ ? kFollowPauses : kOncePauses;
+    const std::size_t listings = 1 + (follow_ ? sizeof kFollowPauses / sizeof *kFollowPauses
+                                              : sizeof kOncePauses / sizeof *kOncePauses);
+    std::string evidence;     // why the files do not seem to follow on
+    bool settled = false;     // evidence that no later listing can change
+    bool unreadable = false;  // evidence is a file that could not be read: this one
+    std::string unreadableName;
+    waiting_.clear();
+    for (std::size_t attempt = 0; attempt < listings; ++attempt) {
+        if (attempt > 0) pause_(pauses[attempt - 1]);
+        std::vector<std::string> names;
+        std::string why;
+        if (!list_(trail_.folder, &names, &why) || !ReadRecord(&why)) {
+            if (follow_) {
+                waiting_ = why;
+                return LineResult::kEnd;
+            }
+            error_ = why;
+            return LineResult::kError;
+        }
+        // Lines pruned while the trail was read: read again from its start.
+        for (const PrunedFile &p : pruned_)
+            if (p.firstLine <= expected && expected <= p.lastLine) {
+                prunedMeanwhile_ = true;
+                error_ = Lines(expected, p.lastLine) + " were pruned (" + p.name +
+                         ") while the trail was read: read it again";
+                return LineResult::kBroken;
+            }
+        evidence.clear();
+        settled = unreadable = false;
+        bool wait = false;  // nothing there yet: the ordinary wait
+        const std::vector<TrailPart> parts = RotatedParts(trail_, names, pruned_);
+        const TrailPart *next = nullptr;
+        for (const TrailPart &p : parts) {
+            // The file read as the current one, under the name it was rotated to.
+            if (p.firstLine == afterStart && !starts_.empty() && starts_.back().second.empty())
+                starts_.back().second = p.name;
+            if (p.firstLine > afterStart) {
+                next = &p;
+                break;
+            }
+        }
+        if (next != nullptr && next->firstLine == expected) {
+            TrailFile::OpenResult opened;
+            std::unique_ptr<TrailFile> file = TrailFile::Open(next->path, &opened, &why);
+            if (file != nullptr) {
+                Adopt(std::move(file), next->name, false);
+                return LineResult::kLine;
+            }
+            // Removed (or on its way out) since the listing: the pruned
+            // record or the next listing tells.
+            evidence = why;
+            unreadable = true;
+            unreadableName = next->name;
+        } else if (next != nullptr && next->firstLine < expected) {
+            evidence = next->name + " starts at line " + std::to_string(next->firstLine) + ", but " +
+                       after + " ends at line " + std::to_string(number_) +
+                       ": the files are out of order, or one was copied";
+            settled = true;
+        } else if (next != nullptr) {
+            evidence = after.empty()
+                           ? Lines(expected, next->firstLine - 1) + " are missing: the file(s) "
+                             "before " + next->name + " were removed, and not by prune"
+                           : Lines(expected, next->firstLine - 1) + " are missing: " + after +
+                                 " ends at line " + std::to_string(number_) + " and " +
+                                 next->name + " starts at line " +
+                                 std::to_string(next->firstLine) + " (a file between them was "
+                                 "removed, or lines were removed from the end of " + after + ")";
+        } else {
+            // The current file goes on when its first line chains to the
+            // last line read.
+            TrailFile::OpenResult opened;
+            std::unique_ptr<TrailFile> file = TrailFile::Open(path_, &opened, &why);
+            const std::string name = trail_.stem + trail_.extension;
+            FileIdentity id;
+            std::string first;
+            bool complete = false;
+            if (file == nullptr) {
+                if (opened == TrailFile::OpenResult::kMissing) {
+                    wait = true;
+                } else {
+                    evidence = why;
+                    unreadable = true;
+                    unreadableName = name;
+                }
+            } else if (fileIdKnown_ && !starts_.empty() && file->Identity(&id, &why) && id == fileId_) {
+                wait = true;  // the file just read, still under the name: asked again later
+            } else if (!ReadFirstLine(*file, &first, &complete, &why)) {
+                evidence = why;
+                unreadable = true;
+                unreadableName = name;
+            } else if (!complete) {
+                wait = true;  // begun a moment ago: its first line is on its way
+            } else {
+                DropCarriageReturn(&first);
+                ChainedLine c;
+                const bool chained = SplitChainedLine(first, &c);
+                if (lastHash_.empty() || (chained && c.prev == lastHash_)) {
+                    Adopt(std::move(file), "", true);
+                    return LineResult::kLine;
+                }
+                if (expected > 1 && ((chained && c.prev == kChainStart) || first == fileFirst_)) {
+                    error_ = name + " was replaced by another file: it begins the trail anew, "
+                             "after " + std::to_string(number_) + " line(s) read";
+                    return LineResult::kBroken;
+                }
+                evidence = name + " does not go on from line " + std::to_string(number_) +
+                           (after.empty() ? "" : " (the last line of " + after + ")") +
+                           ": its first line follows another line (a file that held " +
+                           Lines(expected, expected) + " on was removed, or " + name +
+                           " was replaced)";
+            }
+        }
+        if (settled) break;
+        // Nothing there yet: listed once more in case a rotation hid a file.
+        if (wait && attempt >= 1) return LineResult::kEnd;
+    }
+    if (evidence.empty()) return LineResult::kEnd;
+    if (follow_ && !settled) {
+        waiting_ = unreadable ? "cannot read " + unreadableName + ": " + evidence : evidence;
+        return LineResult::kEnd;
+    }
+    // A rotated file that cannot be read is named; the current one is the
+    // trail's own name, which the caller says.
+    error_ = unreadable && unreadableName != trail_.stem + trail_.extension
+                 ? unreadableName + ": " + evidence
+                 : evidence;
+    return unreadable ? LineResult::kError : LineResult::kBroken;
 }
 
 std::string TrailSetReader::Where(long long line) const {
@@ -283,54 +467,7 @@ bool TrailSetReader::CutShort() {
 }
 
 uint64_t TrailSetReader::Unfinished() const {
-    return reader_ != nullptr && parts_[part_].current ? reader_->Unfinished() : 0;
-}
-
-bool TrailSetReader::FollowRotation(std::string *why) {
-    if (reader_ == nullptr) {
-        // The current file was not there: it may be now, after files rotated
-        // from it meanwhile. Go on with the first file after what was read.
-        std::vector<TrailPart> parts;
-        if (!ListTrailSet(path_, &parts, why)) return false;
-        std::vector<TrailPart> kept(parts_.begin(), parts_.begin() + static_cast<long>(part_));
-        for (const TrailPart &p : parts)
-            if (p.current || p.firstLine > number_) kept.push_back(p);
-        if (kept.size() > part_ && !kept[part_].current && kept[part_].firstLine != number_ + 1) {
-            *why = "lost lines " + std::to_string(number_ + 1) + "-" +
-                   std::to_string(kept[part_].firstLine - 1) + " (" + kept[part_].name + " follows)";
-            return false;
-        }
-        parts_ = std::move(kept);
-        return (parts_[part_].current ? OpenCurrent(part_) : OpenPart(part_)) ||
-               (*why = error_, false);
-    }
-    FileIdentity mine, named;
-    std::string error;
-    if (!file_->Identity(&mine, &error)) {
-        *why = error;
-        return false;
-    }
-    const TrailFile::OpenResult now = TrailFile::IdentityOf(path_, &named, &error);
-    if (now == TrailFile::OpenResult::kOpened && named == mine) return true;  // nothing happened
-    // Renamed: look for it among the rotated files.
-    std::vector<TrailPart> parts;
-    if (!ListTrailSet(path_, &parts, why)) return false;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        FileIdentity id;
-        if (TrailFile::IdentityOf(parts[i].path, &id, &error) != TrailFile::OpenResult::kOpened ||
-            id != mine)
-            continue;
-        // Read on through it: what is kept from the earlier list is what was
-        // read already.
-        std::vector<TrailPart> kept(parts_.begin(), parts_.begin() + static_cast<long>(part_));
-        for (std::size_t j = i; j < parts.size(); ++j) kept.push_back(parts[j]);
-        parts_ = std::move(kept);
-        if (!starts_.empty()) starts_.back().second = parts_[part_].name;
-        return true;
-    }
-    *why = now == TrailFile::OpenResult::kMissing ? "was removed or renamed"
-                                                  : "was replaced by another file";
-    return false;
+    return reader_ != nullptr && current_ ? reader_->Unfinished() : 0;
 }
 
 }  // namespace qz45trail

@@ -13,6 +13,7 @@
 // each: the file's name, its first and last line, the last line's hash.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,7 @@ struct PrunedFile {
     std::string name;
     long long firstLine = 0, lastLine = 0;
     std::string lastHash;  // the chain hash of its last line
+    std::string action;    // "deleted", or "moved to <folder>"
 };
 
 // Reads the pruned record beside the trail (none: an empty list). False,
@@ -71,17 +73,44 @@ bool ReadPrunedRecord(const std::string &path, std::vector<PrunedFile> *pruned, 
 
 namespace qz45trail {
 
+// A pause between two listings of a folder; platform code.
+void PauseMs(unsigned ms);
+
 // Reads a trail's lines across its files, in order, numbered across them:
-// the rotated files beside the current one, then the current one. Between
-// files it checks that each begins where the one before it ended (kBroken
-// otherwise: a file missing, out of order, or one that ends unfinished).
+// the rotated files beside the current one, then the current one.
+//
+// Writers rename the current file while it is read, and one listing of the
+// folder can miss a file renamed during it. So nothing is concluded from one
+// listing: a file is taken as the one that goes on by its name (a rotated
+// file that starts right after the last line read) or, for the current file,
+// by its first line, which must chain to the last line read; when neither is
+// there, the folder is listed again before anything is said. A file that is
+// read goes on being read through its own handle when it is renamed or
+// removed meanwhile, and the current file, once its name stands for another
+// file, is read to its end and left: a rotated file is never written again.
+//
+// Once (verify, view, ship without follow): what the listings still show
+// after a few tries, spread over about a second, is the verdict. Follow:
+// only what cannot be a file still on its way (a trail begun anew under the
+// current name, files that overlap, a rotated file that ends unfinished) is
+// a verdict; anything else is waited for, and Waiting() says what.
+//
+// Rotated files recorded as pruned that are still there (a prune that could
+// not remove one, or was stopped before it did) are not read: their lines
+// are the pruned record's.
 class TrailSetReader : public LineSource {
 public:
     // The trail whose current file is path; with single, path alone.
-    explicit TrailSetReader(std::string path, bool single = false);
+    explicit TrailSetReader(std::string path, bool single = false, bool follow = false);
     ~TrailSetReader() override;
     TrailSetReader(const TrailSetReader &) = delete;
     TrailSetReader &operator=(const TrailSetReader &) = delete;
+
+    // The folder's listing and the pause between listings; the tests' own
+    // listing may miss files as a real one can.
+    using Lister =
+        std::function<bool(const std::string &folder, std::vector<std::string> *, std::string *)>;
+    void UseLister(Lister lister, std::function<void(unsigned)> pause);
 
     // Lists the files and reads the pruned record; false with the reason.
     // kBroken from the first Next() when the lines before the first file
@@ -93,44 +122,59 @@ public:
     // and the hash that line follows ("" when it cannot be known).
     long long FirstLine() const { return firstLine_; }
     const std::string &StartPrev() const { return startPrev_; }
-    // Why the trail starts after line 1, or "".
+    // Why the trail starts after line 1, and rotated files recorded as
+    // pruned that are still there; "" when there is nothing to say.
     std::string StartNote() const { return startNote_; }
 
     LineResult Next(std::string *line) override;
     std::string Error() const override { return error_; }
 
+    // Follow, at kEnd: why the files do not go on yet although something
+    // seems to be there ("" for the ordinary wait for the next line).
+    std::string Waiting() const { return waiting_; }
+    // After kBroken: the lines that come next were pruned while the trail
+    // was read; reading it again from its start goes on after them.
+    bool PrunedMeanwhile() const { return prunedMeanwhile_; }
+
     long long Number() const { return number_; }  // of the last line yielded
     // "audit-trail.2026-12-08T101500Z.000000123.jsonl line 5" for a line of
-    // a rotated file, "" for the current one or when unknown.
+    // a file read under a rotated name, "" for the current one or when unknown.
     std::string Where(long long line) const;
     // Bytes of an unfinished line at the end of the current file, as seen at
     // the last kEnd.
     uint64_t Unfinished() const;
-    // The files, once Open.
-    std::size_t Files() const { return parts_.size(); }
-
-    // For a follower at the end of the current file: when its name now
-    // stands for another file, and the one read so far was rotated (found
-    // under a rotated name), reading goes on through it into the new
-    // current file (true). False when the file was removed or replaced.
-    bool FollowRotation(std::string *why);
+    // The files read so far.
+    std::size_t Files() const { return starts_.size(); }
     // Whether the file being read is now shorter than what was read of it.
     bool CutShort();
 
 private:
-    bool OpenPart(std::size_t i);
-    bool OpenCurrent(std::size_t i);
+    LineResult Advance();
+    bool StillNamed();
+    bool ReadRecord(std::string *why);
+    void Adopt(std::unique_ptr<TrailFile> file, const std::string &name, bool current);
 
     std::string path_;
-    bool single_;
-    std::vector<TrailPart> parts_;
-    std::vector<std::pair<long long, std::string>> starts_;  // first line of each file read
-    std::size_t part_ = 0;
+    TrailName trail_;
+    bool single_, follow_;
+    Lister list_;
+    std::function<void(unsigned)> pause_;
+    std::vector<PrunedFile> pruned_;
+
     std::unique_ptr<TrailFile> file_;
     std::unique_ptr<TrailReader> reader_;
+    bool current_ = false;            // the open file was taken as the current file
+    std::string fileName_;            // its name as found ("" for the current file)
+    long long fileStart_ = 0;         // its first line's number
+    std::string fileFirst_;           // its first line
+    FileIdentity fileId_;
+    bool fileIdKnown_ = false;
+
+    std::vector<std::pair<long long, std::string>> starts_;  // first line of each file read
     long long firstLine_ = 1, number_ = 0;
-    std::string startPrev_, startNote_, error_;
-    bool started_ = false;
+    std::string lastHash_;  // the chain hash of line number_ ("" when not chained)
+    std::string startPrev_, startNote_, startError_, error_, waiting_;
+    bool started_ = false, prunedMeanwhile_ = false;
 };
 
 }  // namespace qz45trail

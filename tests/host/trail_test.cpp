@@ -20,6 +20,7 @@
 #include "trail_file.h"
 #include "trail_lines.h"
 #include "trail_row.h"
+#include "trail_set.h"
 #include "trail_view.h"
 
 using namespace qz45trail;
@@ -656,4 +657,188 @@ TEST(TrailView, WidthsAndValues) {
     EXPECT_DOUBLE_EQ(SecondsBetween(b, a), -(60 * 86400 + 0.5));
     EXPECT_EQ(CsvField("a,\"b\"\r\nc"), "\"a,\"\"b\"\"\r\nc\"");
     EXPECT_EQ(CsvField("J\xC3\xBCrgen"), "J\xC3\xBCrgen");
+}
+
+namespace {
+
+// A rotated trail in a folder of its own: files of chained lines, numbered on
+// across them, read through a listing that misses the names the test says.
+class TrailSetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string dir = ::testing::TempDir() + "trail_set_XXXXXX";
+        ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+        dir_ = dir + "/";
+        lines_ = Trail(12);
+    }
+    void TearDown() override {
+        std::vector<std::string> names;
+        std::string error;
+        ListFolder(dir_, &names, &error);
+        for (const std::string &n : names) unlink((dir_ + n).c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string Rotated(long long first) const {
+        return "trail.2026-12-08T10" + std::to_string(10 + first) + "00Z.00000000" +
+               std::to_string(first) + ".jsonl";
+    }
+    // Lines first..last (1-based) into a file.
+    void Put(const std::string &name, long long first, long long last, const char *mode = "wb") {
+        FILE *f = std::fopen((dir_ + name).c_str(), mode);
+        ASSERT_NE(f, nullptr);
+        for (long long n = first; n <= last; ++n) std::fprintf(f, "%s\n", lines_[n - 1].c_str());
+        std::fclose(f);
+    }
+    // Lines 1-3, 4-6 and 7-9 rotated, 10-11 in the current file.
+    void Standard() {
+        Put(Rotated(1), 1, 3);
+        Put(Rotated(4), 4, 6);
+        Put(Rotated(7), 7, 9);
+        Put("trail.jsonl", 10, 11);
+    }
+    std::unique_ptr<TrailSetReader> Reader(bool follow) {
+        auto reader = std::make_unique<TrailSetReader>(dir_ + "trail.jsonl", false, follow);
+        reader->UseLister(
+            [this](const std::string &folder, std::vector<std::string> *names, std::string *error) {
+                ++listings_;
+                if (!ListFolder(folder, names, error)) return false;
+                for (auto &[name, misses] : missing_)
+                    if (misses > 0) {
+                        --misses;
+                        names->erase(std::remove(names->begin(), names->end(), name), names->end());
+                    }
+                return true;
+            },
+            [](unsigned) {});
+        std::string error;
+        EXPECT_TRUE(reader->Open(&error)) << error;
+        return reader;
+    }
+    // Reads until anything but a line; the lines' numbers checked against
+    // the trail's lines.
+    LineResult ReadAll(TrailSetReader *reader, long long *last) {
+        std::string line;
+        LineResult r;
+        while ((r = reader->Next(&line)) == LineResult::kLine) {
+            EXPECT_EQ(line, lines_[reader->Number() - 1]) << "line " << reader->Number();
+            *last = reader->Number();
+        }
+        return r;
+    }
+    void Record(const std::string &name, long long first, long long last) {
+        FILE *f = std::fopen((dir_ + "trail.pruned.jsonl").c_str(), "ab");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f, "{\"file\":\"%s\",\"first_line\":%lld,\"last_line\":%lld,\"last_hash\":\"%s\"}\n",
+                     name.c_str(), first, last, HashOf(lines_[last - 1]).c_str());
+        std::fclose(f);
+    }
+
+    std::string dir_;
+    std::vector<std::string> lines_;
+    std::vector<std::pair<std::string, int>> missing_;  // names, and how many listings miss them
+    int listings_ = 0;
+};
+
+}  // namespace
+
+// Listings that miss files now and then, as listings of a folder whose files
+// are renamed meanwhile do: the lines come all the same, each under its own
+// number, in one pass or in a follower's later looks; what no listing shows is
+// a gap once, and waited for when following.
+TEST_F(TrailSetTest, ListingsThatMissFiles) {
+    Standard();
+    struct Case {
+        const char *what;
+        int misses4, misses7;  // listings that miss the files that start at 4 and at 7
+        bool follow;
+        LineResult end;
+        long long last;
+    } const cases[] = {
+        {"every listing complete", 0, 0, false, LineResult::kEnd, 11},
+        {"the second file missed once", 1, 0, false, LineResult::kEnd, 11},
+        {"both missed twice, in turn", 2, 2, false, LineResult::kEnd, 11},
+        {"the third file missed: the current one does not chain on", 0, 1000, true, LineResult::kEnd, 6},
+        {"the second file missed by every listing", 0 + 1000, 0, false, LineResult::kBroken, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        missing_ = {{Rotated(4), c.misses4}, {Rotated(7), c.misses7}};
+        auto reader = Reader(c.follow);
+        long long last = 0;
+        EXPECT_EQ(ReadAll(reader.get(), &last), c.end) << reader->Error();
+        EXPECT_EQ(last, c.last);
+        if (c.end == LineResult::kBroken)
+            EXPECT_NE(reader->Error().find("lines 4-6 are missing"), std::string::npos)
+                << reader->Error();
+        if (c.follow && c.last < 11) {
+            // Waited for, said why, and read on once a listing shows it.
+            EXPECT_NE(reader->Waiting().find("does not go on from line 6"), std::string::npos)
+                << reader->Waiting();
+            missing_.clear();
+            EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kEnd) << reader->Error();
+            EXPECT_EQ(last, 11);
+            EXPECT_EQ(reader->Waiting(), "");
+        }
+        if (c.end == LineResult::kEnd) {
+            EXPECT_EQ(reader->Files(), 4u);
+            EXPECT_EQ(reader->Where(5), Rotated(4) + " line 2");
+        }
+    }
+}
+
+// A follower at the end of the current file: the file is rotated (lines
+// appended before the rename are read from it still), the new current file
+// chains on; then the name is taken by a trail begun anew.
+TEST_F(TrailSetTest, FollowerThroughRotationAndReplacement) {
+    Put(Rotated(1), 1, 3);
+    Put("trail.jsonl", 4, 5);
+    auto reader = Reader(true);
+    long long last = 0;
+    EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kEnd);
+    EXPECT_EQ(last, 5);
+    Put("trail.jsonl", 6, 7, "ab");
+    ASSERT_EQ(rename((dir_ + "trail.jsonl").c_str(), (dir_ + Rotated(4)).c_str()), 0);
+    EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kEnd);  // the new file is not there yet
+    EXPECT_EQ(last, 7);
+    Put("trail.jsonl", 8, 9);
+    EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kEnd);
+    EXPECT_EQ(last, 9);
+    EXPECT_EQ(reader->Where(7), Rotated(4) + " line 4");
+
+    // Replaced by a copy of the first lines.
+    Put("trail.copy", 1, 2);
+    ASSERT_EQ(rename((dir_ + "trail.copy").c_str(), (dir_ + "trail.jsonl").c_str()), 0);
+    EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kBroken);
+    EXPECT_NE(reader->Error().find("was replaced by another file"), std::string::npos)
+        << reader->Error();
+}
+
+// Rotated files recorded as pruned: gone, or still there because prune could
+// not remove them or was stopped before it did; and pruned while being read.
+TEST_F(TrailSetTest, PrunedFiles) {
+    Standard();
+    Record(Rotated(1), 1, 3);  // recorded, still there
+    {
+        auto reader = Reader(false);
+        EXPECT_EQ(reader->FirstLine(), 4);
+        EXPECT_NE(reader->StartNote().find(Rotated(1) + " is recorded as pruned but still there"),
+                  std::string::npos)
+            << reader->StartNote();
+        long long last = 0;
+        EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kEnd) << reader->Error();
+        EXPECT_EQ(last, 11);
+    }
+    // Read from line 4; lines 4-6 pruned before the reader gets to them.
+    auto reader = Reader(false);
+    Record(Rotated(4), 4, 6);
+    unlink((dir_ + Rotated(4)).c_str());
+    long long last = 0;
+    EXPECT_EQ(ReadAll(reader.get(), &last), LineResult::kBroken);
+    EXPECT_TRUE(reader->PrunedMeanwhile()) << reader->Error();
+    // Removed before them, and not recorded: a gap at the start.
+    unlink((dir_ + "trail.pruned.jsonl").c_str());
+    Record(Rotated(1), 1, 2);
+    auto gap = Reader(false);
+    EXPECT_EQ(ReadAll(gap.get(), &last), LineResult::kBroken);
+    EXPECT_NE(gap->Error().find("lines 3-6 are missing"), std::string::npos) << gap->Error();
 }

@@ -35,7 +35,12 @@ int VerifyFile(TrailSetReader *set, const VerifyOptions &o) {
             return kExitFailed;
         }
         if (r == LineResult::kBroken) {
-            std::printf("%s: %s\n", o.file.c_str(), set->Error().c_str());
+            // A line removed inside a rotated file shows first in the chain,
+            // at its place, and only then at the end of its file.
+            const ChainVerdict v = chain.Finish();
+            std::printf("%s: %s\n", o.file.c_str(),
+                        v.Intact() ? set->Error().c_str()
+                                   : Located(*set, v.line, v.Describe()).c_str());
             return kExitBroken;
         }
         if (r == LineResult::kTooLong) {
