@@ -1,5 +1,6 @@
 #include "trail_append.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -128,12 +129,13 @@ bool StillNamed(HANDLE file, const std::wstring &path) {
            mine.nFileIndexHigh == named.nFileIndexHigh && mine.nFileIndexLow == named.nFileIndexLow;
 }
 
-// A whole file's lines, counted, and its last line.
+// A whole file's lines, counted, and its last line. S_FALSE when the file
+// cannot be opened (gone, or on its way out).
 HRESULT CountLines(const std::string &path, long long *lines, std::string *last) {
     TrailFile::OpenResult opened;
     std::string error;
     const std::unique_ptr<TrailFile> file = TrailFile::Open(path, &opened, &error);
-    if (file == nullptr) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (file == nullptr) return S_FALSE;
     TrailReader reader(*file);
     *lines = 0;
     std::string line;
@@ -149,37 +151,63 @@ HRESULT CountLines(const std::string &path, long long *lines, std::string *last)
 // first line in the whole trail, and the hash its first line chains to
 // (the last line of the newest rotated file, or of the last pruned one);
 // and the time in the newest rotated file's name, when there is one.
+//
+// qz45trail prune may remove the newest rotated file meanwhile; it records
+// the file (its last line and hash) before it does, so a file that has gone
+// since the listing is looked for again, and found in the record.
 HRESULT CurrentStart(const std::wstring &path, long long *firstLine, std::string *prev,
                      UtcTime *newestTime = nullptr) {
-    *firstLine = 1;
-    *prev = kChainStart;
-    std::vector<TrailPart> parts;
-    std::string error;
     const std::string utf8 = Utf8(path.data(), path.size());
-    if (!ListTrailSet(utf8, &parts, &error)) return E_FAIL;
-    if (parts.size() > 1) {
-        const TrailPart &newest = parts[parts.size() - 2];
-        long long lines = 0;
-        std::string last;
-        const HRESULT hr = CountLines(newest.path, &lines, &last);
-        if (FAILED(hr)) return hr;
-        ChainedLine parts_;
-        if (SplitChainedLine(last, &parts_)) *prev = parts_.hash;
-        *firstLine = newest.firstLine + lines;
+    const TrailName trail = SplitTrailName(utf8);
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (attempt > 0) Sleep(5u << attempt);
+        *firstLine = 1;
+        *prev = kChainStart;
+        long long newestFirst = 0;
+        std::string newestName;
+        std::vector<TrailPart> parts;
+        std::vector<PrunedFile> pruned;
+        std::string error;
+        if (!ListTrailSet(utf8, &parts, &error)) return E_FAIL;
+        if (!ReadPrunedRecord(utf8, &pruned, &error)) return kNotATrail;
+        for (const PrunedFile &p : pruned) {
+            if (p.lastLine + 1 > *firstLine) {
+                *firstLine = p.lastLine + 1;
+                *prev = p.lastHash;
+            }
+            if (p.firstLine > newestFirst) newestFirst = p.firstLine, newestName = p.name;
+        }
+        // A rotated file recorded as pruned may still be listed while its
+        // deletion waits for a reader to let go of it: the record stands for it.
+        parts.erase(std::remove_if(parts.begin(), parts.end(),
+                                   [&pruned](const TrailPart &part) {
+                                       for (const PrunedFile &p : pruned)
+                                           if (!part.current && p.name == part.name) return true;
+                                       return false;
+                                   }),
+                    parts.end());
+        hr = S_OK;
+        if (parts.size() > 1) {
+            const TrailPart &newest = parts[parts.size() - 2];
+            long long lines = 0;
+            std::string last;
+            hr = CountLines(newest.path, &lines, &last);
+            if (hr == kNotATrail) return hr;
+            if (hr == S_FALSE) continue;  // gone since the listing: look again
+            if (newest.firstLine + lines > *firstLine) {
+                ChainedLine chained;
+                *prev = SplitChainedLine(last, &chained) ? chained.hash : kChainStart;
+                *firstLine = newest.firstLine + lines;
+            }
+            if (newest.firstLine > newestFirst) newestName = newest.name;
+        }
         long long ignored = 0;
-        if (newestTime != nullptr)
-            ParseRotatedName(SplitTrailName(utf8), newest.name, newestTime, &ignored);
+        if (newestTime != nullptr && !newestName.empty())
+            ParseRotatedName(trail, newestName, newestTime, &ignored);
         return S_OK;
     }
-    std::vector<PrunedFile> pruned;
-    if (!ReadPrunedRecord(utf8, &pruned, &error)) return kNotATrail;
-    for (const PrunedFile &p : pruned) {
-        if (p.lastLine + 1 > *firstLine) {
-            *firstLine = p.lastLine + 1;
-            *prev = p.lastHash;
-        }
-    }
-    return S_OK;
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 }
 
 // The date ("2026-12-08") of the line's "submitted", or "".
@@ -284,8 +312,12 @@ HRESULT AppendOnce(const std::wstring &path, const std::string &content,
     // only, and the line goes into the next one.
     const uint64_t whole = at + line.size();
     const bool full = rotation.maxBytes > 0 && whole + chained.size() + 1 > rotation.maxBytes;
-    const bool stale = rotation.daily && !SubmittedDay(first).empty() &&
-                       SubmittedDay(first) < NowUtc().substr(0, 10);
+    // A day's file holds the lines stored on that day: the line's own time
+    // says which, so that a line stored just before midnight that waited
+    // for the lock goes with the day's other lines.
+    std::string day = SubmittedDay(chained);
+    if (day.empty()) day = NowUtc().substr(0, 10);
+    const bool stale = rotation.daily && !SubmittedDay(first).empty() && SubmittedDay(first) < day;
     if (whole > 0 && (full || stale)) {
         if (!line.empty()) {
             const HRESULT ended = WriteAt(file, at, line);
