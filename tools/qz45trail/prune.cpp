@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -21,25 +22,42 @@ namespace qz45trail {
 namespace {
 
 // The writers' lock on the trail (one byte far beyond the end of the current
-// file), held while files go, so that no writer looks for the newest rotated
-// file or the pruned record meanwhile.
+// file), held while files are recorded and go, so that no writer looks for
+// the newest rotated file or the pruned record meanwhile. It is taken on the
+// file the name stands for once the lock is held: a writer may rotate the
+// file between the opening and the locking.
 class WritersLock {
 public:
-    explicit WritersLock(const std::string &current)
-        : file_(CreateFileW(Wide(current).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    explicit WritersLock(const std::string &current) {
         overlapped_.OffsetHigh = 0x40000000;  // byte 2^62, as the writers have it
-        held_ = file_.Valid() &&
-                LockFileEx(file_.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &overlapped_) != FALSE;
+        for (int attempt = 0; attempt < 16 && !held_; ++attempt) {
+            file_ = UniqueHandle(CreateFileW(Wide(current).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file_.Valid() ||
+                !LockFileEx(file_.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &overlapped_))
+                return;
+            held_ = true;
+            BY_HANDLE_FILE_INFORMATION mine{};
+            FileIdentity named;
+            std::string why;
+            if (GetFileInformationByHandle(file_.Get(), &mine) &&
+                TrailFile::IdentityOf(current, &named, &why) == TrailFile::OpenResult::kOpened &&
+                named.volume == mine.dwVolumeSerialNumber &&
+                named.index == ((static_cast<uint64_t>(mine.nFileIndexHigh) << 32) | mine.nFileIndexLow))
+                return;
+            Release();  // rotated meanwhile: the new file's lock is the one
+        }
     }
-    ~WritersLock() {
-        if (held_) UnlockFileEx(file_.Get(), 0, 1, 0, &overlapped_);
-    }
+    ~WritersLock() { Release(); }
     WritersLock(const WritersLock &) = delete;
     WritersLock &operator=(const WritersLock &) = delete;
 
 private:
+    void Release() {
+        if (held_) UnlockFileEx(file_.Get(), 0, 1, 0, &overlapped_);
+        held_ = false;
+    }
     UniqueHandle file_;
     OVERLAPPED overlapped_{};
     bool held_ = false;
@@ -157,13 +175,95 @@ bool Record(const std::string &current, const Candidate &c, const std::string &a
     return true;
 }
 
+// Whether two files hold the same bytes; false with the reason when one
+// cannot be read.
+bool SameBytes(const std::string &a, const std::string &b, bool *same, std::string *why) {
+    TrailFile::OpenResult opened;
+    const std::unique_ptr<TrailFile> fa = TrailFile::Open(a, &opened, why);
+    if (fa == nullptr) return false;
+    const std::unique_ptr<TrailFile> fb = TrailFile::Open(b, &opened, why);
+    if (fb == nullptr) return false;
+    uint64_t sa = 0, sb = 0;
+    if (!fa->Size(&sa, why) || !fb->Size(&sb, why)) return false;
+    *same = sa == sb;
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    for (uint64_t at = 0; *same && at < sa;) {
+        std::size_t ga = 0, gb = 0;
+        if (!fa->ReadAt(at, ba.data(), ba.size(), &ga, why) ||
+            !fb->ReadAt(at, bb.data(), bb.size(), &gb, why))
+            return false;
+        if (ga == 0 || ga != gb || std::memcmp(ba.data(), bb.data(), ga) != 0) *same = false;
+        at += ga;
+    }
+    return true;
+}
+
+std::string InFolder(std::string folder, const std::string &name) {
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += "\\";
+    return folder + name;
+}
+
+enum class Archived { kCopied, kAlready, kConflict, kFailed };
+
+// A copy of the file in the archive folder under its own name, checked byte
+// for byte: copied to "<name>.partial" there first, and given its name only
+// when it is whole, never over a file that is there. kAlready when the
+// archive holds the same bytes under the name (a prune stopped after the
+// copy); kConflict when it holds other bytes there.
+Archived CopyToArchive(const TrailPart &part, const std::string &folder, bool dryRun,
+                       std::string *why) {
+    const std::string target = InFolder(folder, part.name);
+    const std::string partial = target + ".partial";
+    bool same = false;
+    FileIdentity id;
+    if (TrailFile::IdentityOf(target, &id, why) == TrailFile::OpenResult::kOpened) {
+        if (!SameBytes(part.path, target, &same, why)) return Archived::kFailed;
+        if (same) return Archived::kAlready;
+        *why = "the archive already holds another file named " + part.name + " (" + target +
+               "), which is not overwritten";
+        return Archived::kConflict;
+    }
+    if (dryRun) return Archived::kCopied;
+    if (!CopyFileW(Wide(part.path).c_str(), Wide(partial).c_str(), FALSE)) {
+        *why = "cannot copy it to " + partial + ": " + ErrorText(GetLastError());
+        return Archived::kFailed;
+    }
+    {
+        UniqueHandle copy(CreateFileW(Wide(partial).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!copy.Valid() || !FlushFileBuffers(copy.Get())) {
+            *why = "cannot flush " + partial + ": " + ErrorText(GetLastError());
+            return Archived::kFailed;
+        }
+    }
+    if (!SameBytes(part.path, partial, &same, why)) return Archived::kFailed;
+    if (!same) {
+        DeleteFileW(Wide(partial).c_str());
+        *why = "the copy in " + partial + " differs from the file";
+        return Archived::kFailed;
+    }
+    // No MOVEFILE_REPLACE_EXISTING: a file that appeared under the name
+    // meanwhile stays.
+    if (!MoveFileExW(Wide(partial).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        *why = "cannot name the copy " + target + ": " + ErrorText(GetLastError());
+        return Archived::kFailed;
+    }
+    return Archived::kCopied;
+}
+
+// "moved to DIR" in a record: DIR, or "" for "deleted".
+std::string ArchiveOf(const std::string &action) {
+    const std::string moved = "moved to ";
+    return action.compare(0, moved.size(), moved) == 0 ? action.substr(moved.size()) : "";
+}
+
 }  // namespace
 
 int Prune(const PruneOptions &o) {
     const std::string machine = o.machine.empty() ? ComputerName() : o.machine;
-    std::vector<TrailPart> parts;
+    std::vector<TrailPart> listed;
     std::string why;
-    if (!ListTrailSet(o.file, &parts, &why)) {
+    if (!ListTrailSet(o.file, &listed, &why)) {
         std::fprintf(stderr, "qz45trail: %s\n", why.c_str());
         return kExitFailed;
     }
@@ -174,7 +274,18 @@ int Prune(const PruneOptions &o) {
     }
     long long prunedThrough = 0;
     for (const PrunedFile &p : pruned) prunedThrough = std::max(prunedThrough, p.lastLine);
-    if (parts.size() < 2) {
+    // Files recorded as pruned that are still there are finished first; the
+    // others are the candidates.
+    std::vector<std::pair<TrailPart, PrunedFile>> leftovers;
+    std::vector<TrailPart> parts;
+    for (const TrailPart &part : listed) {
+        const PrunedFile *recorded = nullptr;
+        for (const PrunedFile &p : pruned)
+            if (!part.current && p.name == part.name) recorded = &p;
+        if (recorded != nullptr) leftovers.push_back({part, *recorded});
+        else parts.push_back(part);
+    }
+    if (parts.size() < 2 && leftovers.empty()) {
         // A trail that is not there at all is a name mistyped, not a trail with
         // nothing to prune.
         FileIdentity id;
@@ -185,9 +296,62 @@ int Prune(const PruneOptions &o) {
         std::printf("%s has no rotated file: nothing to prune\n", o.file.c_str());
         return kExitOk;
     }
+    int result = kExitOk;
+    int removed = 0;
+    // Removes a file that is recorded as pruned; a failure leaves it
+    // recorded, which readers accept and the next prune finishes.
+    const auto remove = [&](const TrailPart &part) {
+        if (DeleteFileW(Wide(part.path).c_str())) return true;
+        std::fprintf(stderr, "qz45trail: cannot delete %s: %s; it is recorded as pruned, so "
+                     "verify, ship and the view leave it out, and the next prune removes it\n",
+                     part.name.c_str(), ErrorText(GetLastError()).c_str());
+        result = Graver(result, kExitFailed);
+        return false;
+    };
+
+    // A prune stopped between its record and the file's removal, or one that
+    // could not remove a file, is finished: the file must still be the one
+    // recorded, and an archive must hold its copy.
+    for (const auto &[part, record] : leftovers) {
+        Candidate c;
+        {
+            // Deleted already, its name kept until a reader lets go of it.
+            TrailFile::OpenResult opened;
+            if (TrailFile::Open(part.path, &opened, &why) == nullptr) {
+                std::printf("%s is recorded as pruned and on its way out (%s)\n",
+                            part.name.c_str(), why.c_str());
+                continue;
+            }
+        }
+        if (!ReadPart(part, &c, &why) || c.lastLine != record.lastLine ||
+            c.lastHash != record.lastHash || part.firstLine != record.firstLine) {
+            std::printf("%s is recorded as pruned (lines %lld-%lld) but holds other lines: left "
+                        "as it is\n", part.name.c_str(), record.firstLine, record.lastLine);
+            result = Graver(result, kExitBroken);
+            continue;
+        }
+        const std::string archive = ArchiveOf(record.action);
+        if (!archive.empty()) {
+            const Archived a = CopyToArchive(part, archive, o.dryRun, &why);
+            if (a == Archived::kConflict || a == Archived::kFailed) {
+                std::printf("cannot finish pruning %s (recorded as moved to %s): %s\n",
+                            part.name.c_str(), archive.c_str(), why.c_str());
+                result = Graver(result, kExitFailed);
+                continue;
+            }
+        }
+        std::printf("%s pruning %s (recorded as pruned, still there): %s\n",
+                    o.dryRun ? "would finish" : "finished", part.name.c_str(), record.action.c_str());
+        if (!o.dryRun && remove(part)) ++removed;
+    }
+    if (parts.size() < 2) {
+        std::printf("%d file(s) %s; the current file is never pruned\n", removed,
+                    o.dryRun ? "would be pruned" : "pruned");
+        return result;
+    }
+
     try {
         Database db(o.connection);
-        WritersLock lock(o.file);
         const std::string before = o.keepDays > 0 ? DaysAgo(o.keepDays) : "";
         long long expected = parts[0].firstLine;
         if (expected != prunedThrough + 1 && expected != 1) {
@@ -196,17 +360,19 @@ int Prune(const PruneOptions &o) {
                         parts[0].name.c_str());
             return kExitBroken;
         }
-        int removed = 0;
+        // Which files go, decided without the writers' lock: every line of
+        // each in the database, and its copy in the archive.
+        std::vector<Candidate> going;
         for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
             Candidate c;
             if (parts[i].firstLine != expected) {
                 std::printf("kept %s and after: it starts at line %lld, not %lld\n",
                             parts[i].name.c_str(), parts[i].firstLine, expected);
-                return kExitBroken;
+                return Graver(result, kExitBroken);
             }
             if (!ReadPart(parts[i], &c, &why)) {
                 std::printf("kept %s and after: %s\n", parts[i].name.c_str(), why.c_str());
-                return kExitBroken;
+                return Graver(result, kExitBroken);
             }
             expected = c.lastLine + 1;
             if (!before.empty() && c.lastSubmitted >= before) {
@@ -221,7 +387,22 @@ int Prune(const PruneOptions &o) {
                             c.part.name.c_str(), missing, machine.c_str());
                 break;
             }
-            const std::string action = o.archive.empty() ? "deleted" : "moved to " + o.archive;
+            if (!o.archive.empty()) {
+                const Archived a = CopyToArchive(c.part, o.archive, o.dryRun, &why);
+                if (a == Archived::kConflict || a == Archived::kFailed) {
+                    std::printf("kept %s and after: %s; nothing of it recorded or removed\n",
+                                c.part.name.c_str(), why.c_str());
+                    result = Graver(result, kExitFailed);
+                    break;
+                }
+            }
+            going.push_back(std::move(c));
+        }
+        // Recorded, then removed, under the writers' lock.
+        const std::string action = o.archive.empty() ? "deleted" : "moved to " + o.archive;
+        std::unique_ptr<WritersLock> lock;
+        if (!o.dryRun && !going.empty()) lock = std::make_unique<WritersLock>(o.file);
+        for (const Candidate &c : going) {
             std::printf("%s %s (lines %lld-%lld, last hash %s): %s\n",
                         o.dryRun ? "would prune" : "pruned", c.part.name.c_str(), c.part.firstLine,
                         c.lastLine, c.lastHash.c_str(), action.c_str());
@@ -231,29 +412,16 @@ int Prune(const PruneOptions &o) {
             }
             if (!Record(o.file, c, action, &why)) {
                 std::fprintf(stderr, "qz45trail: %s\n", why.c_str());
-                return kExitFailed;
+                return Graver(result, kExitFailed);
             }
-            const std::wstring from = Wide(c.part.path);
-            std::string folder = o.archive;
-            if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += "\\";
-            const bool done = o.archive.empty()
-                                  ? DeleteFileW(from.c_str()) != FALSE
-                                  : MoveFileExW(from.c_str(), Wide(folder + c.part.name).c_str(),
-                                                MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
-            if (!done) {
-                std::fprintf(stderr, "qz45trail: cannot %s %s: %s (it is recorded as pruned; "
-                             "remove it by hand)\n", o.archive.empty() ? "delete" : "move",
-                             c.part.name.c_str(), ErrorText(GetLastError()).c_str());
-                return kExitFailed;
-            }
-            ++removed;
+            if (remove(c.part)) ++removed;
         }
         std::printf("%d file(s) %s; the current file is never pruned\n", removed,
                     o.dryRun ? "would be pruned" : "pruned");
-        return kExitOk;
+        return result;
     } catch (const OdbcError &e) {
         std::fprintf(stderr, "qz45trail: %s\n", e.what());
-        return kExitFailed;
+        return Graver(result, kExitFailed);
     }
 }
 
