@@ -158,14 +158,35 @@ std::string Range(long long from, long long to) {
 // and that line's SHA-256, and when the last one went in.
 struct ShipmentLog {
     std::map<long long, std::string> lastLines;
+    std::map<long long, long long> firstLines;  // of each shipment, by its last line
     std::string lastShipped;  // UTC, "" when nothing is logged
 };
+
+// The first of lines 1..count that no shipment in the log covers, and the
+// last of the run of such lines that starts there; false when the log
+// covers them all.
+bool Unlogged(const ShipmentLog &log, long long count, long long *from, long long *to) {
+    std::vector<std::pair<long long, long long>> ranges;
+    for (const auto &[last, first] : log.firstLines) ranges.push_back({first, last});
+    std::sort(ranges.begin(), ranges.end());
+    long long covered = 0;  // lines 1..covered are covered
+    for (const auto &[first, last] : ranges) {
+        if (first > covered + 1) break;
+        covered = std::max(covered, last);
+    }
+    if (covered >= count) return false;
+    *from = covered + 1;
+    *to = count;
+    for (const auto &[first, last] : ranges)
+        if (first > covered + 1 && first - 1 < *to) *to = first - 1;
+    return true;
+}
 
 ShipmentLog ReadShipmentLog(const Database &db, const std::string &machine) {
     ShipmentLog log;
     OdbcStatement select(db.connection);
-    select.Prepare(std::string("SELECT last_line, last_sha256, shipped_at FROM ") + kShipments +
-                   " WHERE machine = ? ORDER BY last_line");
+    select.Prepare(std::string("SELECT last_line, last_sha256, shipped_at, first_line FROM ") +
+                   kShipments + " WHERE machine = ? ORDER BY last_line");
     select.BindText(1, &machine);
     select.Execute();
     while (select.Fetch()) {
@@ -175,6 +196,9 @@ ShipmentLog ReadShipmentLog(const Database &db, const std::string &machine) {
         select.GetInteger(1, &last);
         select.GetText(2, &sha);
         log.lastLines[last] = sha;
+        long long first = last;
+        select.GetInteger(4, &first);
+        log.firstLines[last] = first;
         log.lastShipped = select.GetTimestamp(3, &at) ? UtcText(FromTimestamp(at)) : "";
     }
     return log;
@@ -397,6 +421,7 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
     ChainCheck chain;
     Row derived;
     long long count = 0, replaced = 0, fileEndsAfter = -1;
+    int result = kExitOk;
     std::string fileLine;
     bool submitted = false;  // the last row with a time of submission has it here
     UtcTime lastSubmittedAt;
@@ -469,8 +494,21 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
     if (lastLogged > count)
         return Verdict(machine, Range(count + 1, lastLogged) + " shipped (in the shipment log) but "
                        "not in the database: deleted from it", kExitBroken);
+    // Every stored line went in with a shipment that the log records in the
+    // same transaction: lines that no shipment covers lost their entry, and
+    // perhaps the lines after them went with it.
+    long long unloggedFrom = 0, unloggedTo = 0;
+    const bool unlogged = Unlogged(log, count, &unloggedFrom, &unloggedTo);
+    if (unlogged && file == nullptr)
+        return Verdict(machine, Range(unloggedFrom, unloggedTo) + " stored, but no shipment in the "
+                       "log stored them: the log's entry was deleted, and with it perhaps the lines "
+                       "shipped after them", kExitBroken);
+    if (unlogged)
+        result = Verdict(machine, Range(unloggedFrom, unloggedTo) + " stored, but no shipment in "
+                         "the log stored them: the log's entry was deleted, and with it perhaps "
+                         "the lines shipped after them", kExitBroken);
     const ChainVerdict verdict = chain.Finish();
-    if (!verdict.Intact()) return Verdict(machine, verdict.Describe(), kExitBroken);
+    if (!verdict.Intact()) return Graver(result, Verdict(machine, verdict.Describe(), kExitBroken));
 
     const std::string lastSubmitted = submitted ? UtcText(lastSubmittedAt) : "";
     std::string summary = verdict.Describe();
@@ -478,7 +516,7 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
         summary += "; last line shipped " +
                    (log.lastShipped.empty() ? std::string("at an unlogged time") : log.lastShipped) +
                    (lastSubmitted.empty() ? "" : ", stored by the service " + lastSubmitted);
-    int result = Verdict(machine, summary, kExitOk);
+    result = Graver(result, Verdict(machine, summary, kExitOk));
     if (verdict.unchainedPrefix > 0 &&
         static_cast<long long>(verdict.unchainedPrefix) != acceptUnchained)
         result = Verdict(machine, std::to_string(verdict.unchainedPrefix) + " line(s) without chain "
@@ -487,6 +525,18 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
         Verdict(machine, std::to_string(replaced) + " row(s) show U+2400 for a U+0000 the database "
                 "cannot store (replaced = 1); their line_text is exact", kExitOk);
     if (file != nullptr) {
+        // The lines before the files' first were pruned (prune removes only
+        // what the database holds) or removed: the database must hold them.
+        const bool lost = count + 1 < witnessFrom;
+        if (lost)
+            result = Graver(result, Verdict(machine, Range(count + 1, witnessFrom - 1) + " lost: in neither the "
+                             "database nor " + fileName + ", whose files start at line " +
+                             std::to_string(witnessFrom) +
+                             (count == 0 ? " (the database holds no line of machine " + machine +
+                                               ": is that the machine's name?)"
+                                         : " (pruned or removed, but not shipped, or deleted from "
+                                           "the database)"),
+                             kExitBroken));
         long long extra = 0;
         for (TrailReader::Result r; (r = file->Next(&fileLine)) != TrailReader::Result::kEnd;) {
             if (r != TrailReader::Result::kLine) {
@@ -495,10 +545,15 @@ int VerifyMachine(const Database &db, const std::string &machine, LineSource *fi
             }
             ++extra;
         }
-        if (extra == 0)
+        const long long firstUnshipped = std::max(count + 1, witnessFrom);
+        if (extra == 0 && !lost)
             Verdict(machine, "every line of " + fileName + " is in the database", kExitOk);
-        else
-            Verdict(machine, fileName + " " + Range(count + 1, count + extra) +
+        else if (extra > 0 && unlogged)
+            Verdict(machine, fileName + " " + Range(firstUnshipped, firstUnshipped + extra - 1) +
+                    " not in the database: deleted with the shipment's log entry, or not shipped "
+                    "yet", kExitBroken);
+        else if (extra > 0)
+            Verdict(machine, fileName + " " + Range(firstUnshipped, firstUnshipped + extra - 1) +
                     " not shipped yet", kExitOk);
     }
     return result;
@@ -638,6 +693,17 @@ std::string StoredElsewhere(const Database &db, const std::string &machine, long
     select.CloseCursor();
     db.connection.Rollback();
     return other;
+}
+
+long long StoredThrough(const Database &db, const std::string &machine) {
+    OdbcStatement select(db.connection);
+    select.Prepare(std::string("SELECT MAX(line_no) FROM ") + kTable + " WHERE machine = ?");
+    select.BindText(1, &machine);
+    select.Execute();
+    long long last = 0;
+    if (!select.Fetch() || !select.GetInteger(1, &last)) last = 0;
+    select.CloseCursor();
+    return last;
 }
 
 std::string InsertSql(const Database &db) {

@@ -57,6 +57,10 @@ bool EnsureTables(const Database &db);
 std::string StoredElsewhere(const Database &db, const std::string &machine, long long lineNo,
                             const std::string &sha);
 
+// The last line number stored for machine (0: none), read in the
+// connection's transaction, which is left open.
+long long StoredThrough(const Database &db, const std::string &machine);
+
 // The INSERT of one row, parameters in column order.
 std::string InsertSql(const Database &db);
 void BindRow(OdbcStatement *insert, const Row &row);

@@ -4,8 +4,26 @@
 
 namespace qz45trail {
 
+bool OdbcError::LoginRefused() const {
+    if (state_.compare(0, 2, "28") == 0) return true;
+    const std::string text = what();
+    for (const char *words : {"password authentication failed", "authentication failed for user",
+                              "no pg_hba.conf entry", "no password supplied", "does not exist"})
+        if (text.find(words) != std::string::npos &&
+            (state_.compare(0, 2, "08") == 0 || state_.empty()))
+            return true;
+    return false;
+}
+
 bool OdbcError::Transient() const {
     const std::string &s = state_;
+    if (LoginRefused()) return false;
+    // The PostgreSQL driver says that the server went away with HY000 when
+    // it finds out while preparing a statement.
+    const std::string text = what();
+    for (const char *words : {"connection has been lost", "server closed the connection",
+                              "no connection to the server"})
+        if (text.find(words) != std::string::npos) return true;
     return s.compare(0, 2, "08") == 0 || s.compare(0, 2, "40") == 0 ||
            s.compare(0, 3, "HYT") == 0 || s.compare(0, 3, "57P") == 0;
 }

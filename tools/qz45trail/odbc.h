@@ -27,8 +27,14 @@ public:
     const std::string &State() const { return state_; }
     // Whether waiting may mend it: the connection (08), a transaction the
     // server rolled back (40), a time-out (HYT), the server shutting down or
-    // restarting (57P).
+    // restarting (57P), a connection the driver found lost; never a refused
+    // login.
     bool Transient() const;
+    // Whether the server refused the login: SQLSTATE 28xxx, or the words of
+    // the PostgreSQL driver, which reports a refused password, a role or a
+    // database that is not there, and a client the server does not admit as
+    // 08001, like a server it cannot reach.
+    bool LoginRefused() const;
 
 private:
     std::string state_;

@@ -29,6 +29,16 @@ struct ReadFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What is stored is no longer what this shipper knows: another shipper of
+// the machine stored lines, or lines ahead were pruned. The stored lines are
+// read again, checked against the file, and shipping goes on after them.
+struct Resync : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Resyncs in a row without a batch shipped before the shipper gives up.
+constexpr int kMostResyncs = 100;
+
 // Progress where no console shows it: a plain line at most this often.
 constexpr ULONGLONG kPlainProgressMs = 10 * 1000;
 
@@ -87,7 +97,21 @@ public:
                 return Stop(e.what(), kExitBroken);
             } catch (const ReadFailure &e) {
                 return Stop(e.what(), kExitFailed);
+            } catch (const Resync &e) {
+                if (!Resynced(e.what())) return Stop(e.what(), kExitFailed);
             } catch (const OdbcError &e) {
+                // 23505: a row of this machine at a position already taken,
+                // stored by another shipper since this one read the table.
+                if (e.State() == "23505") {
+                    if (!Resynced(std::string("already stored: ") + e.what()))
+                        return Stop(e.what(), kExitFailed);
+                    continue;
+                }
+                if (e.LoginRefused())
+                    return Stop(std::string("the database refused the login (") + e.what() +
+                                    "): the connection's user, password or database is wrong, "
+                                    "or the server does not admit this client; not retried",
+                                kExitFailed);
                 if (!o_.follow || !e.Transient()) return Stop(e.what(), kExitFailed);
                 std::fprintf(stderr, "qz45trail: %s; trying again in %lu s\n", e.what(),
                              backoff / 1000);
@@ -127,26 +151,37 @@ private:
             Sleep(1000);
         }
         Reposition();
-        committedLines_ = reader_->FirstLine() - 1;
         return true;
+    }
+
+    // Another shipper's lines, or lines pruned ahead: said in the log, and
+    // the loop reads what is stored again. False after too many in a row.
+    bool Resynced(const std::string &why) {
+        log_.Line("resync: " + why);
+        return ++resyncs_ <= kMostResyncs;
     }
 
     // A reader of the trail that goes on after the lines known to be in the
     // database: the files are listed again, and read up to there.
     void Reposition() {
-        reader_ = std::make_unique<TrailSetReader>(o_.file);
+        reader_ = std::make_unique<TrailSetReader>(o_.file, false, o_.follow);
         std::string error, line;
         if (!reader_->Open(&error)) throw ReadFailure(error);
-        if (reader_->FirstLine() > 1 && committedLines_ == 0) return;  // the first time
+        // The lines before the files' first were pruned: the database must
+        // hold them (checked by Sync before anything is shipped).
+        if (committedLines_ < reader_->FirstLine() - 1) {
+            committedLines_ = reader_->FirstLine() - 1;
+            prefixUnchecked_ = true;
+        }
         while (reader_->Number() < committedLines_) {
             const long long n = reader_->Number() + 1;
-            if (!Next(&line, n))
+            if (!NextStored(&line, n))
                 throw Refusal(o_.file + " has fewer lines than the " + std::to_string(committedLines_) +
                               " shipped from it: it was cut off or replaced; stopped");
         }
     }
 
-    int Stop(const char *why, int code) {
+    int Stop(const std::string &why, int code) {
         const std::string summary = Summary();
         if (!summary.empty()) log_.Line("stopped: " + summary);
         Failed(why);
@@ -221,6 +256,7 @@ private:
                           " is longer than any trail line: shipping stops there, the " +
                           std::to_string(n - 1) + " line(s) before it are in the database");
         case LineResult::kBroken:
+            if (reader_->PrunedMeanwhile()) throw Resync(reader_->Error());
             throw Refusal(o_.file + ": " + reader_->Error() + "; shipping stops at line " +
                           std::to_string(n));
         case LineResult::kError: break;
@@ -229,10 +265,20 @@ private:
                           reader_->Error());
     }
 
+    // The next line, which the database holds already: a follower gives a
+    // trail being rotated a few seconds to show it.
+    bool NextStored(std::string *line, long long n) {
+        for (int tries = 0;; ++tries) {
+            if (Next(line, n)) return true;
+            if (!o_.follow || tries >= 50) return false;
+            Sleep(100);
+        }
+    }
+
     // Reads what the database holds for this machine past the lines known to
     // be there, checks each against the file, and moves past them.
     void Sync(const Database &db) {
-        if (committedLines_ > 0 && committedLines_ == reader_->FirstLine() - 1 && present_ == 0) {
+        if (prefixUnchecked_) {
             // The files start after pruned lines: the database must hold those.
             OdbcStatement count(db.connection);
             count.Prepare("SELECT count(*) FROM audit_trail WHERE machine = ? AND line_no <= ?");
@@ -247,6 +293,7 @@ private:
                               " (the lines before it were pruned), but the database holds " +
                               std::to_string(held) + " of lines 1-" + std::to_string(committedLines_) +
                               " of machine " + machine_ + ": nothing shipped");
+            prefixUnchecked_ = false;
         }
         OdbcStatement select(db.connection);
         select.Prepare("SELECT line_no, line_sha256 FROM audit_trail WHERE machine = ? AND "
@@ -264,7 +311,7 @@ private:
                 throw Refusal("the database holds line " + std::to_string(n) + " of machine " +
                               machine_ + " but not line " + std::to_string(expected) +
                               ": its rows were changed; nothing shipped");
-            if (!Next(&line, n))
+            if (!NextStored(&line, n))
                 throw Refusal("the database holds more lines of machine " + machine_ + " than " +
                               o_.file + " has (" + std::to_string(committedLines_) +
                               "): it is not the trail shipped from " + machine_ +
@@ -315,6 +362,7 @@ private:
         };
         fill(&batch, committedLines_, &bad);
         for (;;) {
+            if (!batch.empty()) Claim(db);
             inserter.Start(batch);
             // A full batch: the next one read while this one goes in.
             const bool full = bad.empty() && batch.size() == static_cast<std::size_t>(kBatchLines);
@@ -340,6 +388,7 @@ private:
                 log_.Line("shipped " + Lines(committedLines_ + 1, batch.back()[kLineNo].number));
                 committedLines_ += static_cast<long long>(batch.size());
                 shipped_ += static_cast<long long>(batch.size());
+                resyncs_ = 0;
                 Progress();
             }
             if (!bad.empty()) throw Refusal(bad);
@@ -359,21 +408,53 @@ private:
             CheckSameFile();
             Sleep(250);
             fill(&batch, committedLines_, &bad);
+            NoteWaiting();
         }
     }
 
-    // A follower goes on through a rotation (the file it read renamed, a new
-    // one under the trail's name), and stops when the file it reads is no
-    // longer the trail: removed, replaced by another, or cut back before lines
-    // it shipped.
+    // A follower goes on through rotations (the reader follows the files),
+    // and stops when the file it reads is cut back before lines it shipped.
     void CheckSameFile() {
-        std::string why;
-        const std::string shipped = std::to_string(committedLines_) + " line(s) shipped from it";
-        if (!reader_->FollowRotation(&why))
-            throw Refusal(o_.file + " " + why + " (" + shipped + "): stopped");
         if (reader_->CutShort())
-            throw Refusal(o_.file + " is shorter than the " + shipped +
-                          ": it was cut off or replaced; stopped");
+            throw Refusal(o_.file + " is shorter than the " + std::to_string(committedLines_) +
+                          " line(s) shipped from it: it was cut off or replaced; stopped");
+    }
+
+    // The files do not go on yet although something is there (a listing
+    // that disagrees with the last, a file that cannot be read now): said
+    // once in the log and on standard error, and again when it is over.
+    void NoteWaiting() {
+        const std::string now = reader_->Waiting();
+        if (now == waiting_) return;
+        const std::string text =
+            now.empty() ? "going on: " + waiting_ + " no longer holds"
+                        : "waiting after line " + std::to_string(reader_->Number()) + ": " + now;
+        waiting_ = now;
+        log_.Line(text);
+        std::fprintf(stderr, "qz45trail: %s\n", text.c_str());
+        std::fflush(stderr);
+    }
+
+    // Before a batch goes in: the machine's lock for this transaction (a
+    // second shipper of the machine waits here until this batch is
+    // committed), and the lines stored meanwhile by another shipper, which
+    // this one reads again before it ships on.
+    void Claim(const Database &db) {
+        if (db.postgres) {
+            std::string sha;
+            Sha256Hex("qz45trail ship " + machine_, &sha);
+            const long long key =
+                static_cast<long long>(std::stoull(sha.substr(0, 16), nullptr, 16));
+            OdbcStatement lock(db.connection);
+            lock.Prepare("SELECT pg_advisory_xact_lock(?)");
+            lock.BindInteger(1, &key);
+            lock.Execute();
+            lock.CloseCursor();
+        }
+        const long long stored = StoredThrough(db, machine_);
+        if (stored > committedLines_)
+            throw Resync("another shipper stored " + Lines(committedLines_ + 1, stored) +
+                         " of machine " + machine_ + " meanwhile");
     }
 
     double Seconds() const { return static_cast<double>(GetTickCount64() - start_) / 1000.0; }
@@ -421,6 +502,9 @@ private:
     ULONGLONG shown_ = 0;
     bool connected_ = false;
     bool elsewhereChecked_ = false;
+    bool prefixUnchecked_ = false;  // the pruned lines are yet to be counted in the database
+    int resyncs_ = 0;
+    std::string waiting_;
     long long committedLines_ = 0;  // lines known to be in the database
     long long shipped_ = 0, present_ = 0;
 };

@@ -12,17 +12,26 @@ constexpr DWORD kShipFailedEventId = 1;
 
 }  // namespace
 
+namespace {
+
+UniqueHandle OpenForAppending(const std::wstring &path) {
+    return UniqueHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
 bool ShipLog::Open(const std::string &path, std::string *error) {
-    file_ = UniqueHandle(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file_.Valid()) return true;
+    path_ = Wide(path);
+    if (OpenForAppending(path_).Valid()) return true;
     *error = ErrorText(GetLastError());
+    path_.clear();
     return false;
 }
 
 void ShipLog::Line(const std::string &text) const {
-    if (!file_.Valid()) return;
+    if (path_.empty()) return;
     SYSTEMTIME now;
     GetSystemTime(&now);
     std::string line = UtcText(FromSystemTime(now)) + " " + text;
@@ -30,8 +39,10 @@ void ShipLog::Line(const std::string &text) const {
     for (char &c : line)
         if (c == '\r' || c == '\n') c = ' ';
     line += "\r\n";
+    const UniqueHandle file = OpenForAppending(path_);
+    if (!file.Valid()) return;
     DWORD written = 0;
-    WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 bool ReportShipFailure(const std::string &text) {

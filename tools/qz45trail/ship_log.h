@@ -19,17 +19,21 @@ public:
     ShipLog(const ShipLog &) = delete;
     ShipLog &operator=(const ShipLog &) = delete;
 
-    // Opens path for appending (created when missing; what it holds is
-    // never touched); false with the system's words.
+    // Takes path as the log, creating it when missing (what it holds is
+    // never touched); false with the system's words when it cannot be
+    // opened for appending.
     bool Open(const std::string &path, std::string *error);
 
     // Appends "2026-01-01T12:00:00.000Z text" as one line (one write, so
     // that lines of two shippers sharing a file do not mix); nothing without
-    // a file. A failure to write is ignored: the log must not stop shipping.
+    // a file. The file is opened for each line and closed again, so that an
+    // administrator can move or delete it while the shipper runs (the next
+    // line starts a new one). A failure to write is ignored: the log must
+    // not stop shipping.
     void Line(const std::string &text) const;
 
 private:
-    UniqueHandle file_;
+    std::wstring path_;
 };
 
 // Writes an error entry with text to the Application event log under
