@@ -105,7 +105,8 @@ rows_are() { [ "$(rows "$1" 2>/dev/null)" = "$2" ]; }
 stored_line() { q "SELECT line_text FROM audit_trail WHERE machine = '$1' AND line_no = $2"; }
 
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
-rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_ship_log.txt
+rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_ship_log.txt odbc_ship_log.moved \
+    odbc_rotate_follower.txt odbc_archive odbc_archive.expected odbc_verify_? odbc_hold.fifo
 
 # The plant set-up, once: the owner runs the release's set-up file, which
 # makes the tables with the shipper's, the auditor's and the reviewer's grants.
@@ -226,6 +227,16 @@ ship)
     # Connection failures, with the driver's own words.
     run ship --odbc "${QZ45_ODBC/Pwd=/Pwd=wrong}" "$trail" --machine ship-pw
     expect 3 'cannot connect to the database: \[[0-9A-Z]*\] .*password authentication failed' "a wrong password"
+    # Following, too: a refused login is not an outage to wait out. It
+    # stops at once, in the event log as well.
+    raw=$(WINEDEBUG=err+eventlog timeout 120 "$W" qz45trail.exe ship --odbc "${QZ45_ODBC/Pwd=/Pwd=wrong}" \
+              "$trail" --machine ship-pw --follow 2>&1)
+    code=$?
+    out=$(printf '%s' "$raw" | tr -d '\r')
+    printf '%s\n' "$out" >>"$log"
+    expect 3 "the database refused the login (.*password authentication failed.*not retried" "a wrong password when following"
+    printf '%s\n' "$out" | grep -q 'ReportEventW L"qz45trail ship .*refused the login' ||
+        bad "the refused login is not in the event log"
     run ship --odbc "Driver={No Such Driver};Server=127.0.0.1;" "$trail" --follow
     expect 3 "cannot connect to the database: .*No Such Driver" "a missing driver, even with --follow"
     run --odbc "Server=127.0.0.1;Port=1"
@@ -297,17 +308,47 @@ faults)
     send --type Startup --user op4 --domain PLANT --message "after the restart" --repeat 10
     total=$((lines + 60))
     wait_for 60 rows_are $m $total
+    # The administrator moves the log aside: the next line starts a new one.
+    mv odbc_ship_log.txt odbc_ship_log.moved || bad "the follower's log could not be moved"
+    entries=$(sed 's/\r$//; s/^20[0-9-]*T[0-9:.]*Z //' odbc_ship_log.moved | tr '\n' '|')
+    case "$entries" in
+    "start: shipping $trail as machine $m, following it|connected: $lines line(s) in the database|shipped lines $((lines + 1))-"*"|retrying in 1 s: "*"|reconnected: "*"|shipped lines "*"-$total|") ;;
+    *) bad "the follower's log holds: $(cat odbc_ship_log.moved)" ;;
+    esac
+    [ "$(rows $m)" = $total ] || bad "$(rows $m) lines in the database after the restart, $total expected"
+
+    # A second shipper of the machine, run by hand while the follower runs:
+    # once while the follower is held still (the one by hand ships what the
+    # follower read and was about to store), once side by side. Both end
+    # well, and every line is stored once.
+    kill -STOP $pid
+    send --type Startup --user op5 --domain PLANT --message "shipped by hand" --repeat 700
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "machine $m: 700 line(s) shipped, $total already present" "a second shipper while the follower is held"
+    kill -CONT $pid
+    send --type Startup --user op5 --domain PLANT --message "after the second shipper" --repeat 5
+    total=$((total + 705))
+    wait_for 60 rows_are $m $total || bad "the follower did not go on after the second shipper: $(rows $m) of $total"
+    send --type Startup --user op6 --domain PLANT --message "two shippers at once" --repeat 1500 &
+    sender=$!
+    for _ in 1 2 3; do
+        sleep 1
+        run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+        expect 0 "machine $m: [0-9]* line(s) shipped" "a second shipper beside the follower"
+    done
+    wait $sender
+    total=$((total + 1500))
+    wait_for 60 rows_are $m $total || bad "$(rows $m) of $total lines stored with two shippers"
+    kill -0 $pid 2>/dev/null || bad "the follower stopped beside a second shipper"
+    [ "$(q "SELECT count(DISTINCT line_no) || '|' || max(line_no) FROM audit_trail WHERE machine = '$m'")" = "$total|$total" ] ||
+        bad "the lines of two shippers are not stored once each"
+    grep -q "resync: another shipper stored lines $((total - 2204))-" odbc_ship_log.txt ||
+        bad "the follower's new log does not say that it read the other shipper's lines: $(cat odbc_ship_log.txt)"
     kill $pid 2>/dev/null
     wait $pid 2>/dev/null
     tr -d '\r' <odbc_follow.out | tee -a "$log"
     grep -q 'trying again in 1 s' odbc_follow.out || bad "the follower did not report the lost server"
     grep -q "reconnected; following" odbc_follow.out || bad "the follower did not reconnect"
-    entries=$(sed 's/\r$//; s/^20[0-9-]*T[0-9:.]*Z //' odbc_ship_log.txt | tr '\n' '|')
-    case "$entries" in
-    "start: shipping $trail as machine $m, following it|connected: $lines line(s) in the database|shipped lines $((lines + 1))-"*"|retrying in 1 s: "*"|reconnected: "*"|shipped lines "*"-$total|") ;;
-    *) bad "the follower's log holds: $(cat odbc_ship_log.txt)" ;;
-    esac
-    [ "$(rows $m)" = $total ] || bad "$(rows $m) lines in the database after the restart, $total expected"
     run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: $total lines, chain intact" "verify after the restart"
     ;;
@@ -352,7 +393,7 @@ follow)
     code=$?
     tr -d '\r' <odbc_follow.out | tee -a "$log"
     out=$(tr -d '\r' <odbc_follow.out)
-    expect 1 "$trail was replaced by another file (7 line(s) shipped from it): stopped" "the replaced file"
+    expect 1 "$trail: $trail was replaced by another file: it begins the trail anew, after 7 line(s) read; shipping stops at line 8" "the replaced file"
     kill $pid 2>/dev/null
     ;;
 
@@ -360,7 +401,8 @@ rotate)
     mkdir -p odbc_rotate
     trail='odbc_rotate\trail.jsonl' m=rotate-a
     export QZ45_AUDIT_TRAIL_ROTATE_KB=4
-    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_rotate.out 2>&1 &
+    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow --log odbc_rotate_follower.txt \
+        >odbc_rotate.out 2>&1 &
     pid=$!
     for p in 1 2; do send --type Startup --user "op$p" --domain PLANT --message "process $p" --repeat 40 & done
     wait %2 %3 2>/dev/null
@@ -369,12 +411,23 @@ rotate)
     wait_for 60 rows_are $m 80 || bad "the follower shipped $(rows $m) of 80 lines across the rotations"
     [ "$(q "SELECT count(DISTINCT line_no) || '|' || min(line_no) || '|' || max(line_no) FROM audit_trail WHERE machine = '$m'")" = "80|1|80" ] ||
         bad "the stored positions do not run 1-80 once each"
+    # One writer at full speed, a rotation every few lines, round after
+    # round: the follower ships every line and is still running. (A listing
+    # of the folder misses a file renamed while it is read now and then.)
+    total=80
+    for round in 1 2 3; do
+        send --type Startup --user op4 --domain PLANT --message "round $round" --repeat 150
+        total=$((total + 150))
+        wait_for 60 rows_are $m $total || bad "round $round: the follower shipped $(rows $m) of $total lines"
+        kill -0 $pid 2>/dev/null || { bad "round $round: the follower stopped"; break; }
+    done
     kill $pid 2>/dev/null
     wait $pid 2>/dev/null
     tr -d '\r' <odbc_rotate.out >>"$log"
+    files=$(ls odbc_rotate | grep -c '^trail\.2.*\.jsonl$')
     run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: every line of .*trail.jsonl is in the database$" "verify the rotated trail with the database"
-    printf '%s\n' "$out" | grep -q "^80 lines, chain intact in $((files + 1)) files$" || bad "verify: $out"
+    printf '%s\n' "$out" | grep -q "^$total lines, chain intact in $((files + 1)) files$" || bad "verify: $out"
 
     # More lines, not shipped: prune takes the shipped files only.
     send --type Startup --user op3 --domain PLANT --message "not shipped yet" --repeat 20
@@ -385,23 +438,187 @@ rotate)
     expect 0 "kept trail\..* and after: line [0-9]* is not in the database for machine $m" "prune keeps what is not shipped"
     pruned=$(printf '%s\n' "$out" | grep -c '^pruned ')
     [ "$pruned" -ge 5 ] || bad "prune removed $pruned file(s)"
-    first=$(ls odbc_rotate | grep '^trail\.2.*\.jsonl$' | sort -t. -k3,3n | head -1 | cut -d. -f3 | sed 's/^0*//')
-    [ "$first" -le 81 ] || bad "prune removed a file with lines not shipped (the first file left starts at $first)"
+    oldest() { ls odbc_rotate | grep '^trail\.2.*\.jsonl$' | sort -t. -k3,3n | head -1; }
+    first=$(oldest | cut -d. -f3 | sed 's/^0*//')
+    [ "$first" -le $((total + 1)) ] || bad "prune removed a file with lines not shipped (the first file left starts at $first)"
     run verify "$trail"
     expect 0 "starts at line $first: lines 1-$((first - 1)) were pruned" "verify after prune"
     run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
     expect 0 "machine $m: 20 line(s) shipped" "ship after prune"
+    total=$((total + 20))
     run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
     expect 0 "^$m: every line of .*trail.jsonl is in the database$" "verify after prune, with the database"
+
+    # Writers at full speed while a follower ships and prune removes what is
+    # shipped, again and again: no event is refused (send checks each), and
+    # the trail stays whole.
+    "$W" qz45trail.exe ship --odbc "$QZ45_ODBC" "$trail" --machine $m --follow >odbc_rotate.out 2>&1 &
+    pid=$!
+    writers=""
+    for p in 5 6; do
+        QZ45_AUDIT_TRAIL=$trail "$W" qz45event.exe send --type Startup --user "op$p" --domain PLANT \
+            --message "beside prune" --repeat 100 >odbc_writer_$p.out 2>&1 &
+        writers="$writers $!"
+    done
+    writing() { for w in $writers; do kill -0 $w 2>/dev/null && return 0; done; return 1; }
+    prunes=0
+    while writing; do
+        run prune --odbc "$QZ45_ODBC" "$trail" --machine $m
+        [ "$code" = 0 ] || bad "prune beside the writers: exit $code: $out"
+        prunes=$((prunes + 1))
+    done
+    for w in $writers; do wait $w || bad "a writer beside prune: $(cat odbc_writer_*.out)"; done
+    total=$((total + 200))
+    wait_for 60 rows_are $m $total || bad "beside prune: the follower shipped $(rows $m) of $total lines"
+    kill -0 $pid 2>/dev/null || bad "the follower stopped beside prune"
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    echo "prune ran $prunes time(s) beside the writers"
+    run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+    expect 0 "^$m: every line of .*trail.jsonl is in the database$" "verify after pruning beside the writers"
+
+    # What prune may leave behind, each followed by verify, ship and the
+    # next prune on the honest trail. More shipped files first.
+    send --type Startup --user op7 --domain PLANT --message "for the leftovers" --repeat 40
+    total=$((total + 40))
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "machine $m: 40 line(s) shipped" "ship before the leftovers"
+    after_leftover() {
+        run verify "$trail" --odbc "$QZ45_ODBC" --machine $m
+        expect 0 "^$m: every line of .*trail.jsonl is in the database$" "$1: verify"
+        run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+        expect 0 "machine $m: 0 line(s) shipped, [0-9]* already present" "$1: ship"
+    }
+    # A rotated file held open by a program that does not share its deletion.
+    held=$(oldest)
+    rm -f odbc_hold.fifo && mkfifo odbc_hold.fifo
+    "$W" hold_file.exe "odbc_rotate\\$held" <odbc_hold.fifo >odbc_hold.out 2>&1 &
+    holder=$!
+    exec 7>odbc_hold.fifo
+    wait_for 30 grep -q holding odbc_hold.out || bad "the file was not held: $(cat odbc_hold.out)"
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 3 "cannot delete $held: .*it is recorded as pruned" "prune with a file held open"
+    run verify "$trail"
+    expect 0 "$held is recorded as pruned but still there" "verify with a file recorded as pruned and held open"
+    after_leftover "a file held open"
+    exec 7>&-
+    wait $holder
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "finished pruning $held (recorded as pruned, still there): deleted" "the next prune after the file was let go"
+    [ ! -e "odbc_rotate/$held" ] || bad "the next prune did not remove $held"
+    after_leftover "a file held open, finished"
+
+    # An archive that holds another file under the name of the next one.
+    send --type Startup --user op7 --domain PLANT --message "for the archive" --repeat 30
+    total=$((total + 30))
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    next=$(oldest)
+    rm -rf odbc_archive && mkdir odbc_archive
+    echo "an older file of the same name" >"odbc_archive/$next"
+    cp "odbc_rotate/$next" odbc_archive.expected
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m --archive odbc_archive
+    expect 3 "kept $next and after: the archive already holds another file named $next .*, which is not overwritten; nothing of it recorded or removed" "an archive name that is taken"
+    grep -q "$next" 'odbc_rotate/trail.pruned.jsonl' && bad "a file kept for the archive's sake was recorded as pruned"
+    [ "$(cat "odbc_archive/$next")" = "an older file of the same name" ] || bad "the archive's file was overwritten"
+    after_leftover "an archive name that is taken"
+    mv "odbc_archive/$next" "odbc_archive/$next.older"
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m --archive odbc_archive
+    expect 0 "pruned $next (lines .*): moved to odbc_archive" "prune into the archive once the name is free"
+    cmp -s odbc_archive.expected "odbc_archive/$next" || bad "the archive's copy of $next is not the file"
+    [ ! -e "odbc_rotate/$next" ] && [ ! -e "odbc_archive/$next.partial" ] || bad "prune left $next or its partial copy"
+    after_leftover "an archive name that was taken"
+
+    # Prune stopped between its record and the removal: the record it writes
+    # is there, the file too.
+    send --type Startup --user op7 --domain PLANT --message "for the stopped prune" --repeat 30
+    total=$((total + 30))
+    run ship --odbc "$QZ45_ODBC" "$trail" --machine $m
+    next=$(oldest)
+    from=$(printf '%s' "$next" | cut -d. -f3 | sed 's/^0*//')
+    count=$(wc -l <"odbc_rotate/$next")
+    hash=$(tail -1 "odbc_rotate/$next" | sed -n 's/.*"hash":"\([0-9a-f]\{64\}\)"}$/\1/p')
+    printf '{"action":"deleted","file":"%s","first_line":%s,"last_hash":"%s","last_line":%s,"time":"2026-12-09T10:00:00.000Z"}\n' \
+        "$next" "$from" "$hash" $((from + count - 1)) >>'odbc_rotate/trail.pruned.jsonl'
+    after_leftover "a prune stopped after its record"
+    run prune --odbc "$QZ45_ODBC" "$trail" --machine $m
+    expect 0 "finished pruning $next (recorded as pruned, still there): deleted" "the prune after the stopped one"
+    after_leftover "a prune stopped after its record, finished"
+
     # The pruned trail under another name: its first line is line $first.
+    send --type Startup --user op7 --domain PLANT --message "after the leftovers" --repeat 30
+    first=$(oldest | cut -d. -f3 | sed 's/^0*//')
     run ship --odbc "$QZ45_ODBC" "$trail" --machine rotate-b
     expect 1 "line $first is stored as line $first of machine $m: this trail was shipped as machine $m" "the pruned trail under another name"
     # A pruned file is not put back by the shipper, and a file removed by
     # hand, not by prune, is a gap.
-    rm "odbc_rotate/$(ls odbc_rotate | grep '^trail\.2.*\.jsonl$' | sort -t. -k3,3n | head -1)"
+    rm "odbc_rotate/$(oldest)"
     run verify "$trail"
     expect 1 "are missing: the file(s) before .* were removed, and not by prune" "a file removed by hand"
     unset QZ45_AUDIT_TRAIL_ROTATE_KB
+
+    # Losses that the files and the database show only together. Trails of
+    # 40 lines, each split into rotated files as the writer names them:
+    # split SOURCE DIR RANGE... (the last range the current file).
+    split_trail() {
+        local src=$1 dir=$2 r a b name
+        shift 2
+        local last=${!#}
+        rm -rf "$dir" && mkdir "$dir"
+        for r in "$@"; do
+            a=${r%-*} b=${r#*-}
+            if [ "$r" = "$last" ]; then name=trail.jsonl
+            else name=$(printf 'trail.2026-12-08T1000%02dZ.%09d.jsonl' "$a" "$a"); fi
+            sed -n "${a},${b}p" "$src" >"$dir/$name"
+        done
+    }
+    for v in a b c d; do
+        rm -f odbc_verify_$v.jsonl
+        QZ45_AUDIT_TRAIL=odbc_verify_$v.jsonl "$W" qz45event.exe send --type Startup --user op8 \
+            --domain PLANT --message "verify $v" --repeat 40 >/dev/null 2>&1 || bad "send for $v"
+    done
+    # 20 lines shipped; then the files through line 25 deleted and a pruned
+    # record forged for them.
+    split_trail odbc_verify_a.jsonl odbc_verify_a 1-10 11-20 21-21
+    rm odbc_verify_a/trail.jsonl
+    run ship --odbc "$QZ45_ODBC" 'odbc_verify_a\trail.jsonl' --machine verify-a
+    expect 0 "machine verify-a: 20 line(s) shipped" "20 lines of verify-a shipped"
+    split_trail odbc_verify_a.jsonl odbc_verify_a 26-30 31-35 36-40
+    for last in 10 20 25; do
+        first=$((last == 10 ? 1 : last == 20 ? 11 : 21))
+        printf '{"file":"%s","first_line":%s,"last_line":%s,"last_hash":"%s"}\n' \
+            "$(printf 'trail.2026-12-08T1000%02dZ.%09d.jsonl' $first $first)" $first $last \
+            "$(sed -n "${last}p" odbc_verify_a.jsonl | sed -n 's/.*"hash":"\([0-9a-f]\{64\}\)"}$/\1/p')" \
+            >>odbc_verify_a/trail.pruned.jsonl
+    done
+    run verify 'odbc_verify_a\trail.jsonl' --odbc "$QZ45_ODBC" --machine verify-a
+    expect 1 "^verify-a: lines 21-25 lost: in neither the database nor" "lines lost behind a forged pruned record"
+    printf '%s\n' "$out" | grep -q "^verify-a: .* lines 26-40 not shipped yet$" || bad "verify-a: $out"
+    # Shipped in two runs and pruned to line 35; then a superuser deletes
+    # lines 21-40 and the second run's log entry.
+    split_trail odbc_verify_b.jsonl odbc_verify_b 1-10 11-20 21-21
+    rm odbc_verify_b/trail.jsonl
+    run ship --odbc "$QZ45_ODBC" 'odbc_verify_b\trail.jsonl' --machine verify-b
+    split_trail odbc_verify_b.jsonl odbc_verify_b 1-10 11-20 21-25 26-30 31-35 36-40
+    run ship --odbc "$QZ45_ODBC" 'odbc_verify_b\trail.jsonl' --machine verify-b
+    expect 0 "machine verify-b: 20 line(s) shipped, 20 already present" "verify-b shipped in two runs"
+    run prune --odbc "$QZ45_ODBC" 'odbc_verify_b\trail.jsonl' --machine verify-b
+    expect 0 "5 file(s) pruned" "verify-b pruned to line 35"
+    suq "DELETE FROM audit_trail WHERE machine = 'verify-b' AND line_no > 20; DELETE FROM audit_trail_shipments WHERE machine = 'verify-b' AND last_line > 20" >/dev/null
+    run verify 'odbc_verify_b\trail.jsonl' --odbc "$QZ45_ODBC" --machine verify-b
+    expect 1 "^verify-b: lines 21-35 lost: in neither the database nor" "pruned lines deleted from the database"
+    # Shipped in one run; a superuser deletes the last 5 lines and the log's
+    # entry of the run.
+    run ship --odbc "$QZ45_ODBC" odbc_verify_c.jsonl --machine verify-c
+    suq "DELETE FROM audit_trail WHERE machine = 'verify-c' AND line_no > 35; DELETE FROM audit_trail_shipments WHERE machine = 'verify-c'" >/dev/null
+    run verify odbc_verify_c.jsonl --odbc "$QZ45_ODBC" --machine verify-c
+    expect 1 "^verify-c: lines 1-35 stored, but no shipment in the log stored them" "the last lines deleted with their log entry"
+    printf '%s\n' "$out" | grep -q "^verify-c: odbc_verify_c.jsonl lines 36-40 not in the database: deleted with the shipment's log entry, or not shipped yet$" ||
+        bad "verify-c: $out"
+    # A line deleted inside a rotated file is named where it was.
+    split_trail odbc_verify_d.jsonl odbc_verify_d 1-10 11-15 16-20 21-25
+    sed -i 2d "odbc_verify_d/$(printf 'trail.2026-12-08T1000%02dZ.%09d.jsonl' 11 11)"
+    run verify 'odbc_verify_d\trail.jsonl'
+    expect 1 "line 12 follows a line that is no longer in the trail: removed before it (trail.2026-12-08T100011Z.000000011.jsonl line 2)" "a line deleted inside a rotated file"
     ;;
 
 plant)
@@ -671,6 +888,9 @@ esac
 if grep -q -F -e "$QZ45_SHIPPER_PW" -e "$QZ45_AUDITOR_PW" "$log" odbc_*.out odbc_ship_log.txt 2>/dev/null; then
     bad "a password appears in qz45trail's output"
 fi
-rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_*.conn odbc_ship_log.txt "$log"
+# QZ45_ODBC_KEEP=1 keeps the case's files and its log, to look at.
+[ -n "${QZ45_ODBC_KEEP:-}" ] ||
+rm -rf odbc_*.jsonl odbc_*.jsonl.torn odbc_*.out odbc_rotate odbc_*.conn odbc_ship_log.txt "$log" \
+    odbc_ship_log.moved odbc_rotate_follower.txt odbc_archive odbc_archive.expected odbc_verify_? odbc_hold.fifo
 [ $fail -eq 0 ] && echo "odbc $case_: ok"
 exit $fail
