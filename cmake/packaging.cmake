@@ -66,6 +66,8 @@ configure_file(packaging/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWL
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 # The plant database's set-up, for psql (README.txt says how).
 install(FILES packaging/audit_trail_setup.sql DESTINATION ${CMAKE_INSTALL_DATADIR}/qz45)
+# The unattended shipper as a scheduled task, for schtasks /XML.
+install(FILES packaging/shipper-task.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/qz45)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME qz45alarmevent_api)
