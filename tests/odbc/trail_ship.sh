@@ -12,14 +12,21 @@
 #           and connection failures; the database as the file's witness (its
 #           end cut off, the file re-chained) and edits and deletions in the
 #           database caught
+#           a follower with a wrong password stops at once
 #   faults  a 20,000-line trail: the shipper killed midway and run again; then
-#           followed while the server stops and starts
+#           followed while the server stops and starts, its log moved aside,
+#           and a second shipper of the machine beside it
 #   follow  a follower started before the trail exists: a line holding U+0000,
 #           a writer's torn line followed by the next event, the file replaced
 #   rotate  a trail the service rotates every few lines, written by two
-#           processes while a follower ships it: every line once, positions
-#           running on across files; prune removes what is shipped, keeps
-#           what is not, and what remains verifies and ships on
+#           processes while a follower ships it, then by one at full speed,
+#           round after round: every line once, positions running on across
+#           files; prune removes what is shipped, keeps what is not, runs
+#           beside writers without refusing an event, and what it leaves
+#           behind (a file held open, an archive name taken, a prune stopped
+#           after its record) is accepted and finished; losses that only the
+#           files and the database show together; a line deleted inside a
+#           rotated file
 #   plant   a trail of four processes: shipped, verified, filtered
 #   view    the view's filters give the same rows from the file and from the
 #           database; CSV and JSON read back whole; the table aligned in
