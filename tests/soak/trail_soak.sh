@@ -65,7 +65,7 @@ if [ -n "$rotate" ]; then
     }
     edit
     rm "$second"
-    expect_verify "are missing: a file between .* and $(basename "$third") was removed" "a rotated file removed"
+    expect_verify "are missing: .* and $(basename "$third") starts at line [0-9]* (a file between them was removed" "a rotated file removed"
     edit
     mv "$second" trail_soak_edit/swap && mv "$third" "$second" && mv trail_soak_edit/swap "$third"
     expect_verify "out of order\|are missing\|belongs after\|follows a line" "two rotated files swapped"
