@@ -422,9 +422,9 @@ rotate)
     # round: the follower ships every line and is still running. (A listing
     # of the folder misses a file renamed while it is read now and then.)
     total=80
-    for round in 1 2 3; do
-        send --type Startup --user op4 --domain PLANT --message "round $round" --repeat 150
-        total=$((total + 150))
+    for round in 1 2 3 4; do
+        send --type Startup --user op4 --domain PLANT --message "round $round" --repeat 300
+        total=$((total + 300))
         wait_for 60 rows_are $m $total || bad "round $round: the follower shipped $(rows $m) of $total lines"
         kill -0 $pid 2>/dev/null || { bad "round $round: the follower stopped"; break; }
     done
