@@ -418,11 +418,16 @@ LineResult TrailSetReader::Advance() {
                 DropCarriageReturn(&first);
                 ChainedLine c;
                 const bool chained = SplitChainedLine(first, &c);
-                if (lastHash_.empty() || (chained && c.prev == lastHash_)) {
+                // The trail's first file: once the listings agree that no
+                // rotated file comes first, its chain is the chain check's
+                // to judge (a head removed, lines before chaining).
+                const bool firstFile = starts_.empty() && attempt + 1 == listings;
+                if (lastHash_.empty() || (chained && c.prev == lastHash_) || firstFile) {
                     Adopt(std::move(file), "", true);
                     return LineResult::kLine;
                 }
-                if (expected > 1 && ((chained && c.prev == kChainStart) || first == fileFirst_)) {
+                if (!starts_.empty() &&
+                    ((chained && c.prev == kChainStart) || first == fileFirst_)) {
                     error_ = name + " was replaced by another file: it begins the trail anew, "
                              "after " + std::to_string(number_) + " line(s) read";
                     return LineResult::kBroken;
