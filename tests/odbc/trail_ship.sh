@@ -876,10 +876,13 @@ setup)
     expect 1 "odbc_unchained.jsonl line 3 is stored as line 3 of machine unchained-a" "a trail begun before chaining, under another name"
     [ "$(q "SELECT count(*) FROM audit_trail WHERE machine = 'unchained-c'")" = 0 ] || bad "rows stored as unchained-c"
 
-    # Rows copied to another machine name behind the shipper's back: verify
-    # says which machines hold one trail.
+    # Rows copied to another machine name behind the shipper's back, with
+    # their shipments' log entries: verify says which machines hold one trail.
     q "CREATE TEMP TABLE copied AS SELECT * FROM audit_trail WHERE machine = '$m';
-       UPDATE copied SET machine = 'setup-copy'; INSERT INTO audit_trail SELECT * FROM copied"
+       UPDATE copied SET machine = 'setup-copy'; INSERT INTO audit_trail SELECT * FROM copied;
+       INSERT INTO audit_trail_shipments (machine, first_line, last_line, last_sha256, shipped_at)
+       SELECT 'setup-copy', first_line, last_line, last_sha256, shipped_at FROM audit_trail_shipments
+       WHERE machine = '$m'"
     run verify --odbc "${QZ45_ODBC_AUDITOR/Database=qz45_audit/Database=$db}" --unchained 2
     expect 0 "^setup-copy: holds the trail of machine $m (line 1, its first chained line, is the same line): one trail shipped under two machine names" "verify, one trail under two names"
     printf '%s\n' "$out" | grep -q "^unchained-b: holds" && bad "verify took two chains after the same unchained lines for one"
