@@ -422,7 +422,7 @@ rotate)
     # round: the follower ships every line and is still running. (A listing
     # of the folder misses a file renamed while it is read now and then.)
     total=80
-    for round in 1 2 3 4; do
+    for round in 1 2 3 4 5 6 7 8; do
         send --type Startup --user op4 --domain PLANT --message "round $round" --repeat 300
         total=$((total + 300))
         wait_for 60 rows_are $m $total || bad "round $round: the follower shipped $(rows $m) of $total lines"
