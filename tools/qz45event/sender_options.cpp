@@ -216,14 +216,16 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
     send->add_option("--history", history,
                      "Time of the history entry changed, as --time (Change History Value)");
     send->add_option("--value", value,
-                     "The value of a type that carries one value ('qz45event types' says "
-                     "which): KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, packed, "
+                     "The value of a type that carries one value, sent as OldValue "
+                     "('qz45event types' says which types): KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, packed, "
                      "record or field (e.g. r8:2.5, field:12,-3)");
     send->add_option("--old", oldValue,
                      "Value before, of a type that carries two values, as --value (a type "
                      "that carries one takes --old for --value too)");
     send->add_option("--new", newValue, "Value after, of a type that carries two values, as --value");
-    send->add_option("--repeat", o.repeat, "Send N events inside one open use of the library")
+    send->add_option("--repeat", o.repeat,
+                     "Send N events inside one open use of the library; after three service "
+                     "failures in a row the library drops the rest, counted as dropped")
         ->check(CLI::Range(1u, 100000000u));
     send->add_flag("-q,--quiet", o.quiet, "Print nothing on success; failures still go to standard error");
     send->add_flag("-v,--verbose", o.verbose, "With --repeat, print the outcome of every send");
