@@ -2,7 +2,8 @@
 # The installed package as its users meet it, one step per ctest test, all in
 # <build>/installed-package:
 #   tree  install the build (tree/) and check what the tree holds and that
-#         every image and import library is of the tier's machine; build the
+#         every image and import library is of the tier's machine, and that
+#         the commands' manifests ask for UTF-8 as their code page; build the
 #         example consumer the tree holds against it, as its CMakeLists.txt
 #         says (the system and the compiler named, no toolchain file: the
 #         archive has none); configure the consumer with the other
@@ -82,6 +83,11 @@ $want"
         done
     done
     grep -q "This is the $bits-bit" "$tree/README.txt" || fail "README.txt does not name the $bits-bit build"
+    # The commands run with UTF-8 as their code page: their manifests say so.
+    for exe in qz45event qz45trail; do
+        grep -q 'WindowsSettings">UTF-8</activeCodePage>' "$tree/bin/$exe.exe" ||
+            fail "$exe.exe has no manifest with activeCodePage UTF-8"
+    done
 
     consumer consumer "$cc" && cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 ||
         { cat "$work/consumer.log"; fail "the $tier consumer does not build against the tree"; }
