@@ -161,7 +161,11 @@ Arguments ArgumentsInCodePage() {
     Arguments out;
     int n = 0;
     const std::unique_ptr<LPWSTR, LocalFreeDeleter> wide(CommandLineToArgvW(GetCommandLineW(), &n));
-    if (!wide) return out;
+    if (!wide) {  // no memory to split it: the runtime's split, as it is
+        for (int i = 0; i < __argc; ++i) out.texts.emplace_back(__argv[i]);
+        out.utf8 = out.texts;
+        return out;
+    }
     for (int i = 0; i < n; ++i) {
         const wchar_t *arg = wide.get()[i];
         const int length = static_cast<int>(wcslen(arg));
@@ -179,10 +183,6 @@ Arguments ArgumentsInCodePage() {
                 break;
             }
             at += units - 1;
-        }
-        if (out.unheld == 0) {  // held one by one, not together: name the argument
-            out.unheldAt = static_cast<std::size_t>(i);
-            out.unheld = static_cast<char32_t>(arg[0]);
         }
     }
     return out;
