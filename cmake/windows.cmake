@@ -69,8 +69,12 @@ add_subdirectory(trail)
 add_subdirectory(services/common)
 add_subdirectory(services/reference)
 
+# The commands run with UTF-8 as their process code page: their manifest.
+set(QZ45_UTF8_MANIFEST_RC ${CMAKE_SOURCE_DIR}/tools/utf8_code_page.rc)
 add_subdirectory(tools/qz45event)
 add_subdirectory(tools/qz45trail)
+set_source_files_properties(${QZ45_UTF8_MANIFEST_RC} DIRECTORY tools/qz45event tools/qz45trail
+    PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/tools/utf8_code_page.manifest)
 
 if(QZ45_BUILD_TESTS)
     # GoogleTest's Notification is made of std::mutex, which this tier's C++

@@ -60,7 +60,7 @@ echo "audit trail: $bin/$trail"
 step "Sending a representative set of events"
 send --type Startup --user operator --domain PLANT --message "database started" --ref-id boot-1
 send --type "Create Record" --user engineer --domain PLANT --descriptor FIC101 \
-     --property PV --old r8:0 --message "flow controller created"
+     --property PV --value r8:0 --message "flow controller created"
 send --type "Change Record Security" --user admin --domain PLANT --descriptor FIC101 \
      --old "text:operators:R" --new "text:operators:RW" --message "operators may write"
 send --type "Change Value" --user operator --domain PLANT --descriptor FIC101 --property SP \
@@ -81,8 +81,12 @@ echo '$ qz45event send --type Startup ... --repeat 4 --verbose   (one process)'
 run qz45event.exe send --type Startup --user operator --domain PLANT \
     --message "shift handover" --repeat 4 --verbose 2>demo-eventlog.txt || true
 echo
+echo "What qz45event said on standard error:"
+tr -d '\r' <demo-eventlog.txt | sed -n 's/^qz45event: /  qz45event: /p'
+echo
 echo "Event-log entries written by the library (source Zentrova.45, id 8448):"
 sed -n 's/^.*err:eventlog:ReportEventW L"\(.*\)"$/  \1/p' demo-eventlog.txt
 echo
 echo "Sends 1-3 failed in the service (EVT_E_SERVICE); the third entry says that"
-echo "delivery stops; send 4 was dropped by the open breaker (EVT_SUCCESS, nothing sent)."
+echo "delivery stops; send 4 was dropped by the open breaker (the library answered"
+echo "EVT_SUCCESS; nothing was sent), and qz45event says so."

@@ -31,6 +31,7 @@ constexpr double kRateHalfLifeSeconds = 60 * 60;
 
 constexpr wchar_t kEventSourceName[] = L"QZ45 audit trail";
 constexpr DWORD kLowSpaceEventId = 1;
+constexpr DWORD kFloorLoweredEventId = 2;
 
 // The shared record is a few dozen bytes; more is not one of ours.
 constexpr DWORD kRecordCapacity = 1024;
@@ -38,6 +39,7 @@ constexpr DWORD kRecordCapacity = 1024;
 struct Levels {
     unsigned long long warn;   // bytes; 0: off
     unsigned long long floor;  // bytes; 0: off
+    unsigned long long askedFloor;  // the floor set, before it was lowered to warn
 };
 
 // How fast the volume's free space shrinks, from successive samples.
@@ -62,6 +64,7 @@ struct Cache {
 
 SRWLOCK g_cacheLock = SRWLOCK_INIT;
 Cache g_cache;
+bool g_floorLoweredReported = false;  // under g_cacheLock
 
 class ExclusiveLock {
 public:
@@ -95,6 +98,7 @@ Levels LevelsFromEnvironment() {
     Levels l;
     l.warn = LevelFromEnvironment(L"QZ45_AUDIT_TRAIL_WARN_MB", kDefaultWarnMb);
     l.floor = LevelFromEnvironment(L"QZ45_AUDIT_TRAIL_FLOOR_MB", kDefaultFloorMb);
+    l.askedFloor = l.floor;
     if (l.warn > 0 && l.floor > l.warn) l.floor = l.warn;
     return l;
 }
@@ -278,6 +282,25 @@ void LowSpace(const std::wstring &trail, long long now, unsigned long long free,
     *known = s;
 }
 
+// A floor set above the warning level is lowered to it; the event log hears
+// of that once per process, at its first check.
+void ReportLoweredFloor(const std::wstring &trail, const Levels &levels) {
+    if (levels.askedFloor == levels.floor) return;
+    {
+        const ExclusiveLock lock(&g_cacheLock);
+        if (g_floorLoweredReported) return;
+        g_floorLoweredReported = true;
+    }
+    const std::string text =
+        "QZ45_AUDIT_TRAIL_FLOOR_MB (" + Size(levels.askedFloor) +
+        ") is above QZ45_AUDIT_TRAIL_WARN_MB (" + Size(levels.warn) +
+        "): the floor is lowered to the warning level. Events are refused once less than " +
+        Size(levels.warn) + " is free, and the low-space warning comes with the first refusal, "
+        "not before it. Set the floor below the warning level.";
+    ReportToEventLog(kEventSourceName, EVENTLOG_WARNING_TYPE, kFloorLoweredEventId,
+                     Wide(text) + L" Trail: " + trail);
+}
+
 bool IsCached(const std::wstring &trail) {
     return g_cache.trailLength != 0 && g_cache.trailLength == trail.size() &&
            std::wmemcmp(g_cache.trail, trail.data(), trail.size()) == 0;
@@ -288,6 +311,7 @@ bool IsCached(const std::wstring &trail) {
 HRESULT CheckSpace(const std::wstring &trail, std::size_t bytes) {
     const Levels levels = LevelsFromEnvironment();
     if (levels.warn == 0 && levels.floor == 0) return S_OK;
+    ReportLoweredFloor(trail, levels);
     const ULONGLONG tick = GetTickCount64();
     const long long now = SecondsSince1970();
 

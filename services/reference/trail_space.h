@@ -9,7 +9,9 @@
 //                              trail together; 1024 when unset.
 //   QZ45_AUDIT_TRAIL_FLOOR_MB  below it, lines are refused whole; 64 when
 //                              unset. Never above the warning level while
-//                              that is on: a higher floor is lowered to it.
+//                              that is on: a higher floor is lowered to it,
+//                              and each process says so once in the event
+//                              log (a warning, id 2).
 //
 // The warning says how much is left, and how long that lasts before lines
 // are refused, at the rate the free space has been shrinking lately (a

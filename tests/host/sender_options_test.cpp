@@ -140,6 +140,18 @@ TEST(SenderOptions, UsageErrorsAndHelp) {
         {{"send", "--help"}, ParseOutcome::Help},
         {{"types"}, ParseOutcome::Run},
         {{"register-event-source"}, ParseOutcome::Error},
+        // A general event carries one value, in OldValue: --value, or --old.
+        {{"send", "--type", "Create Record", "--new", "r8:42.5"}, ParseOutcome::Error,
+         "--new: type 26 (Create Record) carries one value, not an old and a new one: give it "
+         "with --value"},
+        {{"send", "--type", "26", "--value", "r8:1", "--old", "r8:2"}, ParseOutcome::Error,
+         "give --value only"},
+        {{"send", "--type", "Change Value", "--value", "r8:1"}, ParseOutcome::Error,
+         "type 37 (Change Value) carries two values: give --old and --new"},
+        {{"send", "--type", "26", "--value", "x"}, ParseOutcome::Error, "--value: a value is KIND:VALUE"},
+        {{"send", "--type", "26", "--old", "r8:1"}, ParseOutcome::Run},
+        {{"send", "--type", "37", "--old", "r8:1", "--new", "r8:2"}, ParseOutcome::Run},
+        {{"send", "--type", "54", "--new", "r8:1"}, ParseOutcome::Run},  // refused as a type
     };
     for (const auto &c : cases) {
         SenderOptions o;
@@ -150,8 +162,88 @@ TEST(SenderOptions, UsageErrorsAndHelp) {
     }
     SenderOptions o;
     ParseResult help = Parse({"send", "--help"}, o);
-    for (const char *opt : {"--type", "--old", "--history", "--audit-trail", "--repeat"})
+    for (const char *opt : {"--type", "--value", "--old", "--history", "--audit-trail", "--repeat"})
         EXPECT_NE(help.text.find(opt), std::string::npos) << opt;
+}
+
+TEST(SenderOptions, TheValueOfAGeneralEventGoesIntoOldValue) {
+    for (const char *option : {"--value", "--old"}) {
+        SenderOptions o;
+        ASSERT_EQ(Parse({"send", "--type", "Create Record", "-u", "u", "-d", "d", "--descriptor",
+                         "FIC101", "--property", "PV", option, "r8:42.5"},
+                        o)
+                      .outcome,
+                  ParseOutcome::Run);
+        EventRecord rec;
+        int16_t status = -1;
+        FillRecord(o, rec, &status);
+        EXPECT_EQ(status, EVT_SUCCESS);
+        EXPECT_EQ(rec.OldValue.DataType, EVT_VALUE_DOUBLE) << option;
+        EXPECT_EQ(+rec.OldValue.Payload.Double.Value, 42.5) << option;
+        EXPECT_EQ(rec.NewValue.DataType, 0) << option;
+    }
+    EXPECT_STREQ(ValueOptionsOf(26), "--value");
+    EXPECT_STREQ(ValueOptionsOf(1), "--value");
+    EXPECT_STREQ(ValueOptionsOf(37), "--old --new");
+    EXPECT_STREQ(ValueOptionsOf(38), "--old --new");
+    EXPECT_STREQ(ValueOptionsOf(0), "");
+    EXPECT_STREQ(ValueOptionsOf(54), "");
+}
+
+// An argument the process's code page cannot hold is refused under the
+// option it belongs to, the character named.
+TEST(SenderOptions, AnUnheldCharacterIsNamedWithItsOption) {
+    const std::vector<std::string> argv = {"qz45event", "send", "--type", "4", "--user",
+                                           "j\xC3\xB3zef", "--message=\xCE\xB1", "-d",
+                                           "\xE6\xB8\xAC", "-u\xC5\x9B", "--", "\xC5\x9B",
+                                           "-\xC5\x9B"};
+    const struct {
+        std::size_t index;
+        const char *option;
+    } cases[] = {{5, "--user"}, {6, "--message"}, {8, "-d"},           {9, "-u"},
+                 {11, "\xC5\x9B"}, {12, "-\xC5\x9B"}, {20, ""}};
+    for (const auto &c : cases) EXPECT_EQ(OptionOfArgument(argv, c.index), c.option) << c.index;
+    EXPECT_EQ(CodePointName(0x15B), "U+015B");
+    EXPECT_EQ(CodePointName(0x1F600), "U+1F600");
+    const FailureText text = DescribeUnheldText("--user", 0x15B, 1252);
+    EXPECT_NE(text.what.find("--user holds U+015B"), std::string::npos) << text.what;
+    EXPECT_NE(text.what.find("code page (1252) cannot hold; nothing was sent"), std::string::npos);
+    EXPECT_NE(text.hint.find("code page 1252"), std::string::npos) << text.hint;
+}
+
+// The sender tells apart what the library delivered, what failed, and what
+// it dropped once three service failures in a row opened its breaker.
+TEST(SenderOptions, TallyOfARunSeesTheBreakerOpen) {
+    using O = SendOutcome;
+    const struct {
+        std::vector<int16_t> statuses;
+        std::vector<O> outcomes;
+        int opensAt;  // the send after which the breaker is open; -1: never
+    } runs[] = {
+        {{EVT_E_SERVICE, EVT_E_SERVICE, EVT_E_SERVICE, EVT_SUCCESS, EVT_SUCCESS},
+         {O::Failed, O::Failed, O::Failed, O::Dropped, O::Dropped}, 2},
+        // A delivery in between starts the count again.
+        {{EVT_E_SERVICE, EVT_E_SERVICE, EVT_SUCCESS, EVT_E_SERVICE, EVT_E_SERVICE, EVT_SUCCESS},
+         {O::Failed, O::Failed, O::Delivered, O::Failed, O::Failed, O::Delivered}, -1},
+        // A refusal before the service neither counts nor starts it again.
+        {{EVT_E_SERVICE, EVT_E_INVALID, EVT_E_SERVICE, EVT_E_BAD_TYPE, EVT_E_SERVICE, EVT_SUCCESS},
+         {O::Failed, O::Failed, O::Failed, O::Failed, O::Failed, O::Dropped}, 4},
+        {{EVT_E_INVALID, EVT_E_INVALID, EVT_E_INVALID, EVT_E_INVALID},
+         {O::Failed, O::Failed, O::Failed, O::Failed}, -1},
+    };
+    for (const auto &run : runs) {
+        SendTally tally;
+        unsigned delivered = 0, failed = 0, dropped = 0;
+        for (std::size_t i = 0; i < run.statuses.size(); ++i) {
+            const O got = tally.Count(run.statuses[i]);
+            EXPECT_EQ(got, run.outcomes[i]) << "send " << i;
+            EXPECT_EQ(tally.JustOpened(), static_cast<int>(i) == run.opensAt) << "send " << i;
+            (got == O::Delivered ? delivered : got == O::Failed ? failed : dropped)++;
+        }
+        EXPECT_EQ(tally.delivered, delivered);
+        EXPECT_EQ(tally.failed, failed);
+        EXPECT_EQ(tally.dropped, dropped);
+    }
 }
 
 // Every failure a send meets is said with its status and HRESULT in words,

@@ -2,27 +2,31 @@
 # The installed package as its users meet it, one step per ctest test, all in
 # <build>/installed-package:
 #   tree  install the build (tree/) and check what the tree holds and that
-#         every image and import library is of the tier's machine; build the
-#         example consumer the tree holds against it; configure the consumer with the
-#         other architecture's toolchain, which the package must refuse with
-#         a message that says so
+#         every image and import library is of the tier's machine, and that
+#         the commands' manifests ask for UTF-8 as their code page; build the
+#         example consumer the tree holds against it, as its CMakeLists.txt
+#         says (the system and the compiler named, no toolchain file: the
+#         archive has none); configure the consumer with the other
+#         architecture's compiler, which the package must refuse with a
+#         message that says so
 #   msvc  build examples/msvc_consumer against tree/ (msvc/), and check that
 #         it imports the two exports it calls and nothing else
 #   zip   make the release archive with cpack (zip/); it holds the tree
-#   run   (Wine) run both consumers next to the installed DLL; the MSVC one
-#         delivers an event to the installed reference service, registered
-#         in the tier's prefix, and the trail must hold it
+#   run   (Wine) run both consumers next to the installed DLL; each delivers
+#         an event to the installed reference service, registered in the
+#         tier's prefix, and the trail must hold it, the example's general
+#         event with its value; with the trail's folder missing the example
+#         prints the failure as qz45event does
 # The first three run nothing Windows; msvc, zip and run need tree's result.
 # Arguments: step, build dir, source dir, tier (win32|win64), the tier's
-# toolchain file, the other architecture's toolchain file, the tier's runner,
-# objdump.
+# runner, objdump.
 set -eu
-step=$1 build=$2 src=$3 tier=$4 toolchain=$5 other_toolchain=$6 runner=$7 objdump=$8
+step=$1 build=$2 src=$3 tier=$4 runner=$5 objdump=$6
 work="$build/installed-package"
 tree="$work/tree"
 case "$tier" in
-    win32) format=i386 bits=32 other_bits=64 ;;
-    win64) format=x86-64 bits=64 other_bits=32 ;;
+    win32) format=i386 bits=32 other_bits=64 cc=i686-w64-mingw32-gcc other_cc=x86_64-w64-mingw32-gcc ;;
+    win64) format=x86-64 bits=64 other_bits=32 cc=x86_64-w64-mingw32-gcc other_cc=i686-w64-mingw32-gcc ;;
     *) echo "unknown tier $tier"; exit 2 ;;
 esac
 fail() { echo "$*"; exit 1; }
@@ -34,10 +38,11 @@ listing() {
 }
 
 # Configures the mingw example consumer against tree/ in <name>/ with the
-# given toolchain; what CMake said goes to <name>.log.
-consumer() {  # name toolchain
-    cmake -S "$tree/examples/consumer" -B "$work/$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" \
-          -DCMAKE_PREFIX_PATH="$tree" -DCMAKE_FIND_ROOT_PATH="$tree" >"$work/$1.log" 2>&1
+# given compiler, as the example's CMakeLists.txt says; what CMake said goes
+# to <name>.log.
+consumer() {  # name compiler
+    cmake -S "$tree/examples/consumer" -B "$work/$1" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
+          -DCMAKE_C_COMPILER="$2" -DCMAKE_PREFIX_PATH="$tree" >"$work/$1.log" 2>&1
 }
 
 case "$step" in
@@ -79,11 +84,16 @@ $want"
         done
     done
     grep -q "This is the $bits-bit" "$tree/README.txt" || fail "README.txt does not name the $bits-bit build"
+    # The commands run with UTF-8 as their code page: their manifests say so.
+    for exe in qz45event qz45trail; do
+        grep -q 'WindowsSettings">UTF-8</activeCodePage>' "$tree/bin/$exe.exe" ||
+            fail "$exe.exe has no manifest with activeCodePage UTF-8"
+    done
 
-    consumer consumer "$toolchain" && cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 ||
+    consumer consumer "$cc" && cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 ||
         { cat "$work/consumer.log"; fail "the $tier consumer does not build against the tree"; }
 
-    if consumer other-arch "$other_toolchain"; then
+    if consumer other-arch "$other_cc"; then
         fail "a $other_bits-bit consumer was given the $bits-bit package"
     fi
     # CMake wraps the message; read it as one line.
@@ -129,8 +139,23 @@ run)
         fail "the example consumer failed: $(cat consumer.out)"
     out=$(tr -d '\r' <consumer.out)
     echo "$out"
-    [ "$out" = "consumer: type 26 for FIC101 by PLANT\\operator, new value 42.5
+    [ "$out" = "consumer: type 26 for FIC101 by PLANT\\operator, value 42.5 (the trail's \"Value\")
 consumer: delivered" ] || fail "the example consumer printed something else"
+    grep '"RefId":"ticket-7"' "$run/trail.jsonl" | grep -q '"Value":{"type":"VT_R8","value":42.5}' ||
+        fail "the trail lacks the example's value 42.5: $(cat "$run/trail.jsonl")"
+
+    # A failure, in qz45event's words.
+    missing="$run/no-such-folder/trail.jsonl"
+    QZ45_AUDIT_TRAIL="$missing" "$runner" ./qz45_consumer.exe >/dev/null 2>consumer.err &&
+        fail "the example consumer delivered to a missing folder"
+    QZ45_AUDIT_TRAIL="$missing" "$runner" "$tree/bin/qz45event.exe" send --type 26 --user u \
+        --domain d --descriptor FIC101 --property PV 2>qz45event.err && fail "qz45event delivered to a missing folder"
+    said() { tr -d '\r' <"$1" | grep -v ':eventlog:' | sed 's/^[a-z0-9_]*: //'; }
+    [ "$(said consumer.err)" = "$(said qz45event.err)" ] ||
+        fail "the example says of a missing folder:
+$(said consumer.err)
+qz45event says:
+$(said qz45event.err)"
 
     status=0
     QZ45_AUDIT_TRAIL="$run/trail.jsonl" "$runner" ./qz45_msvc_consumer.exe || status=$?
@@ -139,7 +164,7 @@ consumer: delivered" ] || fail "the example consumer printed something else"
         grep -q "\"RefId\":\"$ref\"" "$run/trail.jsonl" ||
             fail "the trail lacks the event $ref: $(cat "$run/trail.jsonl" 2>&1)"
     done
-    echo "$tier example and MSVC-ABI consumers delivered their events to the installed service"
+    echo "$tier example and MSVC-ABI consumers delivered their events to the installed service; the example says a failure as qz45event does"
     ;;
 *) fail "unknown step $step" ;;
 esac

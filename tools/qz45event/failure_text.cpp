@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "delivery/send_entry.h"
 #include "event/event_rules.h"
 #include "event/event_types.h"
 #include "sender_options.h"
@@ -132,6 +133,37 @@ FailureText DescribeFailure(const EventStatus &st, const FailureContext &c) {
                        : "see the Application event log (source Zentrova.45)";
     }
     return out;
+}
+
+FailureText DescribeUnheldText(const std::string &option, char32_t character, unsigned codePage) {
+    const std::string page = std::to_string(codePage);
+    return {option + " holds " + CodePointName(character) + ", a character that this process's code page (" +
+                page + ") cannot hold; nothing was sent",
+            "give the text in characters of code page " + page +
+                ", or run qz45event on Windows 10 version 1903 or later, where it runs with UTF-8"};
+}
+
+const char kBreakerOpenedText[] =
+    "that was the third service failure in a row: the library now drops this process's events "
+    "until the process restarts, and reports success for them";
+const char kDroppedText[] = "dropped by the library (it reports success)";
+
+SendOutcome SendTally::Count(int16_t status) {
+    justOpened_ = false;
+    if (serviceFailuresInARow_ >= qz45::kBreakerThreshold) {
+        ++dropped;
+        return SendOutcome::Dropped;
+    }
+    if (status == EVT_SUCCESS) {
+        serviceFailuresInARow_ = 0;
+        ++delivered;
+        return SendOutcome::Delivered;
+    }
+    // Refusals before the service neither count towards the breaker nor reset it.
+    if (status == EVT_E_SERVICE)
+        justOpened_ = ++serviceFailuresInARow_ == qz45::kBreakerThreshold;
+    ++failed;
+    return SendOutcome::Failed;
 }
 
 }  // namespace qz45event

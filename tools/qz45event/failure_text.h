@@ -40,4 +40,30 @@ struct FailureText {
 
 FailureText DescribeFailure(const EventStatus &status, const FailureContext &context);
 
+// An argument that this process's code page cannot hold, refused before
+// anything is sent: the option, the character and the code page.
+FailureText DescribeUnheldText(const std::string &option, char32_t character, unsigned codePage);
+
+// What became of each send of one run. After kBreakerThreshold service
+// failures in a row the library drops every later event of the process and
+// answers success for it; the run knows that it has seen them.
+enum class SendOutcome { Delivered, Failed, Dropped };
+
+class SendTally {
+public:
+    SendOutcome Count(int16_t status);
+    // True right after the send that opened the library's breaker.
+    bool JustOpened() const { return justOpened_; }
+    unsigned delivered = 0, failed = 0, dropped = 0;
+
+private:
+    unsigned serviceFailuresInARow_ = 0;
+    bool justOpened_ = false;
+};
+
+// "qz45event: the library now drops ..." without its prefix: said once, when
+// the breaker opens.
+extern const char kBreakerOpenedText[];
+extern const char kDroppedText[];  // a send the library dropped
+
 }  // namespace qz45event

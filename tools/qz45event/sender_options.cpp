@@ -3,10 +3,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "event/event_rules.h"
 #include "event/event_types.h"
 #include "trail_row.h"
 
@@ -43,6 +45,32 @@ bool ParsePair(const std::string &text, int32_t &a, int32_t &b) {
     std::size_t comma = text.find(',');
     return comma != std::string::npos && ParseInt32(text.substr(0, comma), a) &&
            ParseInt32(text.substr(comma + 1), b);
+}
+
+// "type 26 (Create Record)".
+std::string TypeText(int32_t type) {
+    const char *name = qz45::EventTypeName(static_cast<uint32_t>(type));
+    return "type " + std::to_string(type) + (name != nullptr ? std::string(" (") + name + ")" : "");
+}
+
+// Each value where the type carries it: a general event carries its one
+// value in OldValue and sends no NewValue.
+std::optional<std::string> ValueOptionsFit(int32_t type, const std::string &value,
+                                           const std::string &oldValue,
+                                           const std::string &newValue) {
+    const qz45::EventTypeRule *rule = qz45::EventRuleOf(static_cast<uint32_t>(type));
+    if (rule == nullptr) return std::nullopt;  // the library refuses the type
+    if (rule->shape != qz45::EventShape::General) {
+        if (value.empty()) return std::nullopt;
+        return "--value: " + TypeText(type) + " carries two values: give --old and --new";
+    }
+    if (!newValue.empty())
+        return "--new: " + TypeText(type) + " carries one value, not an old and a new one: "
+               "give it with --value";
+    if (!value.empty() && !oldValue.empty())
+        return "--value and --old both give the one value of " + TypeText(type) +
+               ": give --value only";
+    return std::nullopt;
 }
 
 }  // namespace
@@ -162,7 +190,7 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
     app.require_subcommand(1);
 
     CLI::App *send = app.add_subcommand("send", "Fill one event record and send it");
-    std::string type, time, history, oldValue, newValue;
+    std::string type, time, history, value, oldValue, newValue;
     send->add_option("-t,--type", type,
                      "Event type, by number (1-53) or name; 'qz45event types' lists each "
                      "type's category, the fields it requires and the defaults it gets")
@@ -187,11 +215,17 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
                      "2024-05-06T07:08:09[.250]Z or 2024-05-06, UTC");
     send->add_option("--history", history,
                      "Time of the history entry changed, as --time (Change History Value)");
+    send->add_option("--value", value,
+                     "The value of a type that carries one value, sent as OldValue "
+                     "('qz45event types' says which types): KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, packed, "
+                     "record or field (e.g. r8:2.5, field:12,-3)");
     send->add_option("--old", oldValue,
-                     "Value before: KIND:VALUE with KIND text, textref, i2, i4, r4, r8, date, "
-                     "packed, record or field (e.g. r8:2.5, field:12,-3)");
-    send->add_option("--new", newValue, "Value after, as --old");
-    send->add_option("--repeat", o.repeat, "Send N events inside one open use of the library")
+                     "Value before, of a type that carries two values, as --value (a type "
+                     "that carries one takes --old for --value too)");
+    send->add_option("--new", newValue, "Value after, of a type that carries two values, as --value");
+    send->add_option("--repeat", o.repeat,
+                     "Send N events inside one open use of the library; after three service "
+                     "failures in a row the library drops the rest, counted as dropped")
         ->check(CLI::Range(1u, 100000000u));
     send->add_flag("-q,--quiet", o.quiet, "Print nothing on success; failures still go to standard error");
     send->add_flag("-v,--verbose", o.verbose, "With --repeat, print the outcome of every send");
@@ -241,7 +275,10 @@ ParseResult ParseCommandLine(int argc, const char *const *argv, SenderOptions &o
             if (!o.history)
                 return {ParseOutcome::Error, "bad --history: " + history + "; give " + kTimeForms};
         }
-        for (auto [text, slot, name] : {std::tuple{&oldValue, &o.oldValue, "--old"},
+        if (auto error = ValueOptionsFit(*t, value, oldValue, newValue))
+            return {ParseOutcome::Error, *error};
+        for (auto [text, slot, name] : {std::tuple{&value, &o.oldValue, "--value"},
+                                        std::tuple{&oldValue, &o.oldValue, "--old"},
                                         std::tuple{&newValue, &o.newValue, "--new"}}) {
             if (text->empty()) continue;
             ValueOption v;
@@ -294,6 +331,35 @@ std::string TooLongOption(const SenderOptions &o) {
             return std::string(t.option) + " holds " + std::to_string(t.value->size()) +
                    " bytes, its field at most " + std::to_string(t.capacity - 1);
     return {};
+}
+
+const char *ValueOptionsOf(int32_t type) {
+    const qz45::EventTypeRule *rule = qz45::EventRuleOf(static_cast<uint32_t>(type));
+    if (rule == nullptr) return "";
+    return rule->shape == qz45::EventShape::General ? "--value" : "--old --new";
+}
+
+std::string OptionOfArgument(const std::vector<std::string> &argv, std::size_t index) {
+    if (index >= argv.size()) return {};
+    // "--user" of "--user" and "--user=X", "-u" of "-u" and "-uX"; "" for
+    // anything else.
+    const auto name = [](const std::string &a) {
+        if (a.size() < 2 || a[0] != '-' || a == "--") return std::string();
+        if (a[1] == '-') return a.substr(0, a.find('='));
+        return std::isalpha(static_cast<unsigned char>(a[1])) ? a.substr(0, 2) : std::string();
+    };
+    const std::string &arg = argv[index];
+    if (index >= 2) {
+        const std::string &before = argv[index - 1];
+        if (!name(before).empty() && name(before) == before) return before;  // its value
+    }
+    return name(arg).empty() ? arg : name(arg);
+}
+
+std::string CodePointName(char32_t c) {
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04lX", static_cast<unsigned long>(c));
+    return text;
 }
 
 const char *StatusName(int16_t status) {

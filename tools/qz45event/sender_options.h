@@ -12,7 +12,7 @@
 
 namespace qz45event {
 
-// One --old/--new value: the block that goes into the record, and for a text
+// One --value/--old/--new value: the block that goes into the record, and for a text
 // by address the buffer it points into (kept alive with the options).
 struct ValueOption {
     EventValue value{};
@@ -26,6 +26,7 @@ struct SenderOptions {
     std::optional<std::string> descriptor, descriptorType, area, unit, property;
     std::optional<int32_t> type, auditTrail, severity;
     std::optional<TimeStamp> time, history;
+    // A type that carries one value takes it in OldValue (--value).
     std::optional<ValueOption> oldValue, newValue;
     unsigned repeat = 1;
     bool quiet = false;
@@ -66,6 +67,19 @@ void FillRecord(SenderOptions &options, EventRecord &record, int16_t *status);
 // The first text option longer than its field ("--user holds 300 bytes, its
 // field at most 255"), or "" when all fit.
 std::string TooLongOption(const SenderOptions &options);
+
+// The options that give the values of a type: "--value" for a type that
+// carries one value, "--old --new" for one that carries two, "" for a number
+// that is not an event type.
+const char *ValueOptionsOf(int32_t type);
+
+// The option that argument `index` of a command line (argv, the program's
+// name first) belongs to: "--user" for "--user" "X" or "--user=X", "-u" for
+// "-u" "X" or "-uX"; the argument itself when it belongs to none.
+std::string OptionOfArgument(const std::vector<std::string> &argv, std::size_t index);
+
+// "U+015B".
+std::string CodePointName(char32_t c);
 
 // The name of a status code ("EVT_E_SERVICE"), or "unknown".
 const char *StatusName(int16_t status);

@@ -31,11 +31,18 @@ namespace {
 
 using namespace qz45trail;
 
+// The PostgreSQL ODBC driver of this program's bitness, for the example.
+#ifdef _WIN64
+#define QZ45_POSTGRESQL_DRIVER "PostgreSQL Unicode(x64)"
+#else
+#define QZ45_POSTGRESQL_DRIVER "PostgreSQL Unicode"
+#endif
+
 const char kFooter[] = R"(
 The connection to the database (CONNECTION) is an ODBC connection string,
-for example "Driver={PostgreSQL Unicode};Server=HOST;Port=5432;Database=D;
-Uid=U;Pwd=P;", or "DSN=NAME" for a data source set up on this machine. The
-driver must have qz45trail's bitness: the 64-bit PostgreSQL driver is
+for example "Driver={)" QZ45_POSTGRESQL_DRIVER R"(};Server=HOST;Port=5432;
+Database=D;Uid=U;Pwd=P;", or "DSN=NAME" for a data source set up on this
+machine. The driver must have qz45trail's bitness: the 64-bit PostgreSQL driver is
 {PostgreSQL Unicode(x64)}, the 32-bit one {PostgreSQL Unicode}. To keep
 a password off the command line, where other users can read it, put the string
 in a file only its owner can read (--odbc-file FILE) or in an environment
