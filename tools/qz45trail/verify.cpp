@@ -34,6 +34,10 @@ int VerifyFile(TrailSetReader *set, const VerifyOptions &o) {
                          n, set->Error().c_str());
             return kExitFailed;
         }
+        if (r == LineResult::kBroken && set->PrunedMeanwhile()) {
+            std::fprintf(stderr, "qz45trail: %s: %s\n", o.file.c_str(), set->Error().c_str());
+            return kExitFailed;
+        }
         if (r == LineResult::kBroken) {
             // A line removed inside a rotated file shows first in the chain,
             // at its place, and only then at the end of its file.
