@@ -60,13 +60,30 @@ public:
         }
         log_.Line("start: shipping " + o_.file + " as machine " + machine_ +
                   (o_.follow ? ", following it" : ""));
-        try {
-            if (!OpenTrail()) return kExitFailed;
-        } catch (const ReadFailure &e) {
-            Failed(e.what());
-            return kExitFailed;
-        }
         DWORD backoff = 1000;
+        // Waiting may mend what a follower meets: said, logged, and tried
+        // again after 1 s, doubling up to 30 s.
+        const auto retry = [this, &backoff](const std::string &why) {
+            std::fprintf(stderr, "qz45trail: %s; trying again in %lu s\n", why.c_str(),
+                         backoff / 1000);
+            std::fflush(stderr);
+            log_.Line("retrying in " + std::to_string(backoff / 1000) + " s: " + why);
+            Sleep(backoff);
+            backoff = backoff * 2 > 30000 ? 30000 : backoff * 2;
+        };
+        for (;;) {
+            try {
+                if (!OpenTrail()) return kExitFailed;
+                break;
+            } catch (const ReadFailure &e) {
+                if (!o_.follow) {
+                    Failed(e.what());
+                    return kExitFailed;
+                }
+                retry(e.what());
+            }
+        }
+        backoff = 1000;
         for (bool first = true;; first = false) {
             try {
                 Database db(o_.connection);
@@ -96,7 +113,10 @@ public:
             } catch (const Refusal &e) {
                 return Stop(e.what(), kExitBroken);
             } catch (const ReadFailure &e) {
-                return Stop(e.what(), kExitFailed);
+                // A file that cannot be read now (held, a drive away) may be
+                // readable later: a follower tries again.
+                if (!o_.follow) return Stop(e.what(), kExitFailed);
+                retry(e.what());
             } catch (const Resync &e) {
                 if (!Resynced(e.what())) return Stop(e.what(), kExitFailed);
             } catch (const OdbcError &e) {
@@ -113,12 +133,7 @@ public:
                                     "or the server does not admit this client; not retried",
                                 kExitFailed);
                 if (!o_.follow || !e.Transient()) return Stop(e.what(), kExitFailed);
-                std::fprintf(stderr, "qz45trail: %s; trying again in %lu s\n", e.what(),
-                             backoff / 1000);
-                std::fflush(stderr);
-                log_.Line("retrying in " + std::to_string(backoff / 1000) + " s: " + e.what());
-                Sleep(backoff);
-                backoff = backoff * 2 > 30000 ? 30000 : backoff * 2;
+                retry(e.what());
             } catch (const std::exception &e) {
                 return Stop(e.what(), kExitFailed);
             }
@@ -129,7 +144,7 @@ private:
     // Opens the trail (its rotated files and the current one); with follow,
     // waits until it exists.
     bool OpenTrail() {
-        bool said = false;
+        std::string said;
         for (;;) {
             std::vector<TrailPart> parts;
             std::string error;
@@ -139,14 +154,20 @@ private:
             if (named == TrailFile::OpenResult::kMissing && ListTrailSet(o_.file, &parts, &error) &&
                 parts.size() > 1)
                 break;  // rotated a moment ago: the new file comes with the next line
-            if (named != TrailFile::OpenResult::kMissing || !o_.follow) {
+            if (!o_.follow) {
                 Failed("cannot read " + o_.file + ": " + error);
                 return false;
             }
-            if (!said) {
-                std::printf("waiting for %s to appear\n", o_.file.c_str());
+            // A follower waits for a trail to appear, or to be readable.
+            const std::string now = named == TrailFile::OpenResult::kMissing
+                                        ? "waiting for " + o_.file + " to appear"
+                                        : "cannot read " + o_.file + ": " + error +
+                                              "; looking again every second";
+            if (now != said) {
+                std::printf("%s\n", now.c_str());
                 std::fflush(stdout);
-                said = true;
+                log_.Line(now);
+                said = now;
             }
             Sleep(1000);
         }

@@ -21,10 +21,15 @@ struct ShipOptions {
 // line that is not a trail line stops it there, the lines before it shipped.
 //
 // With follow it waits for a trail that does not exist yet, ships lines as
-// they are completed, stops when the file is replaced, removed or cut short,
-// and retries failures that waiting may mend (the connection, a time-out, a
-// server restarting) with back-off, reading the stored lines again before it
-// goes on. Any other failure stops it, naming the line. Returns an exit code.
+// they are completed, across the trail's rotations, and stops only for
+// tampering: the trail's name taken by a trail begun anew, a file cut short,
+// a shipped line changed, files that overlap. Everything else is tried
+// again, with back-off: the connection, a time-out, a server restarting, a
+// file that cannot be read for now, files that do not follow on yet (said in
+// the log while it lasts). A refused login stops it. Shippers of one machine
+// take turns batch by batch (an advisory lock per transaction), and one that
+// finds lines the other stored reads them again and goes on. Returns an exit
+// code.
 //
 // Before the first line of a trail goes in under a machine that holds none
 // yet, it refuses a trail that another machine's rows already hold: its
