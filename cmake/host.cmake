@@ -7,6 +7,7 @@ qz45_warnings(qz45_portable)
 
 add_subdirectory(trail)
 add_subdirectory(tools/qz45event)
+add_subdirectory(tools/qz45trail)
 
 if(QZ45_BUILD_TESTS)
     add_subdirectory(tests/host)

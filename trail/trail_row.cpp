@@ -12,18 +12,28 @@ using nlohmann::json;
 namespace qz45trail {
 
 const Column kColumns[kColumnCount] = {
-    {"machine", ColumnKind::kText, true},       {"line_no", ColumnKind::kBigInt, true},
-    {"submitted", ColumnKind::kTime, false},    {"event_class", ColumnKind::kText, true},
-    {"app_name", ColumnKind::kText, false},     {"user_name", ColumnKind::kText, false},
-    {"domain_name", ColumnKind::kText, false},  {"application_id", ColumnKind::kText, false},
-    {"category", ColumnKind::kInteger, false},  {"descriptor", ColumnKind::kText, false},
-    {"property", ColumnKind::kText, false},     {"message", ColumnKind::kLongText, false},
-    {"event_time", ColumnKind::kTime, false},   {"old_type", ColumnKind::kText, false},
-    {"old_value", ColumnKind::kLongText, false}, {"new_type", ColumnKind::kText, false},
-    {"new_value", ColumnKind::kLongText, false}, {"prev_hash", ColumnKind::kHash, false},
-    {"line_hash", ColumnKind::kHash, false},    {"line_sha256", ColumnKind::kHash, true},
-    {"line_text", ColumnKind::kLongText, true}, {"line_json", ColumnKind::kJson, true},
-    {"replaced", ColumnKind::kInteger, true},
+    {"machine", ColumnKind::kText, true, true},
+    {"line_no", ColumnKind::kBigInt, true, true},
+    {"submitted", ColumnKind::kTime, false, true},
+    {"event_class", ColumnKind::kText, true, false},
+    {"app_name", ColumnKind::kText, false, false},
+    {"user_name", ColumnKind::kText, false, true},
+    {"domain_name", ColumnKind::kText, false, true},
+    {"application_id", ColumnKind::kText, false, false},
+    {"category", ColumnKind::kInteger, false, true},
+    {"descriptor", ColumnKind::kText, false, true},
+    {"property", ColumnKind::kText, false, true},
+    {"message", ColumnKind::kLongText, false, true},
+    {"event_time", ColumnKind::kTime, false, true},
+    {"old_type", ColumnKind::kText, false, false},
+    {"old_value", ColumnKind::kLongText, false, false},
+    {"new_type", ColumnKind::kText, false, false},
+    {"new_value", ColumnKind::kLongText, false, false},
+    {"prev_hash", ColumnKind::kHash, false, false},
+    {"line_hash", ColumnKind::kHash, false, false},
+    {"line_sha256", ColumnKind::kHash, true, false},
+    {"line_text", ColumnKind::kLongText, true, true},
+    {"replaced", ColumnKind::kInteger, true, true},
 };
 
 const char kNulShown[] = "\xE2\x90\x80";
@@ -123,21 +133,6 @@ bool JsonHasNul(const json &j) {
             if (JsonHasNul(item)) return true;
     }
     return false;
-}
-
-json JsonShowingNul(const json &j) {
-    if (j.is_string()) return ShowNul(j.get_ref<const std::string &>());
-    if (j.is_object()) {
-        json out = json::object();
-        for (const auto &item : j.items()) out[ShowNul(item.key())] = JsonShowingNul(item.value());
-        return out;
-    }
-    if (j.is_array()) {
-        json out = json::array();
-        for (const auto &item : j) out.push_back(JsonShowingNul(item));
-        return out;
-    }
-    return j;
 }
 
 void ValueFields(const json &props, const char *key, Field *type, Field *value) {
@@ -278,348 +273,16 @@ bool RowFromLine(const std::string &machine, long long lineNo, const std::string
         r[kReplaced].number = 1;
         for (int i = 0; i < kColumnCount; ++i)
             if (i != kLineText && !r[i].null) r[i].text = ShowNul(r[i].text);
-        r[kLineJson] = TextField(JsonShowingNul(e).dump());
-    } else {
-        r[kLineJson] = TextField(line);
     }
     *row = std::move(r);
     return true;
 }
 
 
-// A JSON object as PostgreSQL's jsonb gives it back: members ordered by the
-// length of their names, then by their bytes, ", " and ": " between the
-// parts, strings with the escapes decoded and only '"', '\\' and control
-// characters escaped again. A jsonb column that reads as a text spelt so
-// holds that text's value, and comparing two spellings costs far less than
-// reading two texts as JSON. Refuses (false) what it cannot spell with
-// certainty or what the JSON reader would not read: anything but a
-// well-formed object, nesting deeper than a trail line's, a name given twice,
-// U+0000, a number with an exponent or a negative zero (which jsonb writes
-// otherwise) or one too large for a double.
-class JsonbSpeller::Impl {
-public:
-    bool Spell(std::string_view in, std::string *out) {
-        in_ = in;
-        at_ = 0;
-        members_.clear();
-        out->clear();
-        out->reserve(in_.size() + in_.size() / 8);
-        Space();
-        if (at_ >= in_.size() || in_[at_] != '{' || !Value(out, 0)) return false;
-        Space();
-        return at_ == in_.size();
-    }
-
-private:
-    struct Member {
-        std::string name;          // decoded
-        std::size_t from, length;  // its spelling in the output
-    };
-
-    static constexpr int kDeepestSpelt = 8;
-    static constexpr std::size_t kLongestWhole = 300;
-
-    void Space() {
-        while (at_ < in_.size() &&
-               (in_[at_] == ' ' || in_[at_] == '\t' || in_[at_] == '\n' || in_[at_] == '\r'))
-            ++at_;
-    }
-
-    bool Take(char c) {
-        Space();
-        if (at_ >= in_.size() || in_[at_] != c) return false;
-        ++at_;
-        return true;
-    }
-
-    bool Value(std::string *out, int depth) {
-        if (depth > kDeepestSpelt || at_ >= in_.size()) return false;
-        switch (in_[at_]) {
-        case '{': return Object(out, depth);
-        case '[': return Array(out, depth);
-        case '"': return String(out, nullptr);
-        case 't': return Word("true", out);
-        case 'f': return Word("false", out);
-        case 'n': return Word("null", out);
-        default: return Number(out);
-        }
-    }
-
-    bool Object(std::string *out, int depth) {
-        ++at_;
-        Space();
-        if (at_ < in_.size() && in_[at_] == '}') {
-            ++at_;
-            out->append("{}");
-            return true;
-        }
-        // This object's members follow those of the objects around it.
-        const std::size_t start = out->size(), first = members_.size();
-        do {
-            Space();
-            Member m;
-            m.from = out->size();
-            if (at_ >= in_.size() || in_[at_] != '"' || !String(out, &m.name) || !Take(':'))
-                return false;
-            out->append(": ");
-            Space();
-            if (!Value(out, depth + 1)) return false;
-            m.length = out->size() - m.from;
-            members_.push_back(std::move(m));
-        } while (Take(','));
-        if (!Take('}')) return false;
-        const auto begin = members_.begin() + static_cast<std::ptrdiff_t>(first);
-        std::sort(begin, members_.end(), [](const Member &a, const Member &b) {
-            return a.name.size() != b.name.size() ? a.name.size() < b.name.size()
-                                                  : a.name < b.name;
-        });
-        for (auto m = begin + 1; m < members_.end(); ++m)
-            if (m->name == (m - 1)->name) return false;
-        scratch_.assign(*out, start, std::string::npos);
-        out->resize(start);
-        out->push_back('{');
-        for (auto m = begin; m < members_.end(); ++m) {
-            if (m != begin) out->append(", ");
-            out->append(scratch_, m->from - start, m->length);
-        }
-        out->push_back('}');
-        members_.erase(begin, members_.end());
-        return true;
-    }
-
-    bool Array(std::string *out, int depth) {
-        ++at_;
-        out->push_back('[');
-        Space();
-        if (at_ < in_.size() && in_[at_] == ']') {
-            ++at_;
-            out->push_back(']');
-            return true;
-        }
-        bool first = true;
-        do {
-            if (!first) out->append(", ");
-            first = false;
-            Space();
-            if (!Value(out, depth + 1)) return false;
-        } while (Take(','));
-        if (!Take(']')) return false;
-        out->push_back(']');
-        return true;
-    }
-
-    bool Word(std::string_view word, std::string *out) {
-        if (in_.substr(at_, word.size()) != word) return false;
-        at_ += word.size();
-        out->append(word);
-        return true;
-    }
-
-    bool Number(std::string *out) {
-        const std::size_t from = at_;
-        bool zero = true;
-        if (at_ < in_.size() && in_[at_] == '-') ++at_;
-        const auto digits = [this, &zero] {
-            const std::size_t first = at_;
-            for (; at_ < in_.size() && in_[at_] >= '0' && in_[at_] <= '9'; ++at_)
-                zero = zero && in_[at_] == '0';
-            return at_ - first;
-        };
-        const std::size_t whole = at_;
-        const std::size_t n = digits();
-        // No leading zeros; none so large that it is no double (the JSON
-        // reader refuses those).
-        if (n == 0 || (n > 1 && in_[whole] == '0') || n > kLongestWhole) return false;
-        if (at_ < in_.size() && in_[at_] == '.') {
-            ++at_;
-            if (digits() == 0) return false;
-        }
-        if (at_ < in_.size() && (in_[at_] == 'e' || in_[at_] == 'E')) return false;
-        if (zero && in_[from] == '-') return false;
-        out->append(in_.substr(from, at_ - from));
-        return true;
-    }
-
-    int Hex4() {
-        if (at_ + 4 > in_.size()) return -1;
-        int v = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = in_[at_++];
-            v <<= 4;
-            if (c >= '0' && c <= '9') v |= c - '0';
-            else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
-            else return -1;
-        }
-        return v;
-    }
-
-    static void Escaped(unsigned long c, std::string *out) {
-        static const char kDigits[] = "0123456789abcdef";
-        switch (c) {
-        case '\b': out->append("\\b"); return;
-        case '\f': out->append("\\f"); return;
-        case '\n': out->append("\\n"); return;
-        case '\r': out->append("\\r"); return;
-        case '\t': out->append("\\t"); return;
-        case '"': out->append("\\\""); return;
-        case '\\': out->append("\\\\"); return;
-        }
-        if (c < 0x20) {
-            out->append("\\u00");
-            out->push_back(kDigits[c >> 4]);
-            out->push_back(kDigits[c & 15]);
-        } else if (c < 0x80) {
-            out->push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-
-    // The bytes of one UTF-8 character from at_ on, checked as the JSON
-    // reader checks them; 0 when they are not one.
-    std::size_t Utf8Length() const {
-        const auto byte = [this](std::size_t i) {
-            return at_ + i < in_.size() ? static_cast<unsigned char>(in_[at_ + i]) : 0u;
-        };
-        const auto in = [](unsigned b, unsigned lo, unsigned hi) { return b >= lo && b <= hi; };
-        const unsigned b0 = byte(0);
-        if (in(b0, 0xC2, 0xDF)) return in(byte(1), 0x80, 0xBF) ? 2 : 0;
-        if (b0 == 0xE0) return in(byte(1), 0xA0, 0xBF) && in(byte(2), 0x80, 0xBF) ? 3 : 0;
-        if (in(b0, 0xE1, 0xEC) || in(b0, 0xEE, 0xEF))
-            return in(byte(1), 0x80, 0xBF) && in(byte(2), 0x80, 0xBF) ? 3 : 0;
-        if (b0 == 0xED) return in(byte(1), 0x80, 0x9F) && in(byte(2), 0x80, 0xBF) ? 3 : 0;
-        if (b0 == 0xF0)
-            return in(byte(1), 0x90, 0xBF) && in(byte(2), 0x80, 0xBF) && in(byte(3), 0x80, 0xBF)
-                       ? 4 : 0;
-        if (in(b0, 0xF1, 0xF3))
-            return in(byte(1), 0x80, 0xBF) && in(byte(2), 0x80, 0xBF) && in(byte(3), 0x80, 0xBF)
-                       ? 4 : 0;
-        if (b0 == 0xF4)
-            return in(byte(1), 0x80, 0x8F) && in(byte(2), 0x80, 0xBF) && in(byte(3), 0x80, 0xBF)
-                       ? 4 : 0;
-        return 0;
-    }
-
-    // A string, spelt into out; its decoded bytes into decoded when given.
-    bool String(std::string *out, std::string *decoded) {
-        ++at_;
-        out->push_back('"');
-        for (;;) {
-            // Characters spelt as they are, a run at a time.
-            std::size_t end = at_;
-            while (end < in_.size()) {
-                const unsigned char c = static_cast<unsigned char>(in_[end]);
-                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
-                ++end;
-            }
-            if (end > at_) {
-                out->append(in_, at_, end - at_);
-                if (decoded != nullptr) decoded->append(in_, at_, end - at_);
-                at_ = end;
-            }
-            if (at_ >= in_.size()) return false;
-            const unsigned char c = static_cast<unsigned char>(in_[at_]);
-            if (c == '"') {
-                ++at_;
-                out->push_back('"');
-                return true;
-            }
-            if (c < 0x20) return false;
-            if (c >= 0x80) {
-                const std::size_t n = Utf8Length();
-                if (n == 0) return false;
-                out->append(in_, at_, n);
-                if (decoded != nullptr) decoded->append(in_, at_, n);
-                at_ += n;
-                continue;
-            }
-            // An escape.
-            ++at_;
-            if (at_ >= in_.size()) return false;
-            unsigned long code = 0;
-            switch (in_[at_++]) {
-            case '"': code = '"'; break;
-            case '\\': code = '\\'; break;
-            case '/': code = '/'; break;
-            case 'b': code = '\b'; break;
-            case 'f': code = '\f'; break;
-            case 'n': code = '\n'; break;
-            case 'r': code = '\r'; break;
-            case 't': code = '\t'; break;
-            case 'u': {
-                const int u = Hex4();
-                if (u <= 0 || (u >= 0xDC00 && u <= 0xDFFF)) return false;
-                code = static_cast<unsigned long>(u);
-                if (u >= 0xD800 && u <= 0xDBFF) {
-                    if (at_ + 2 > in_.size() || in_[at_] != '\\' || in_[at_ + 1] != 'u')
-                        return false;
-                    at_ += 2;
-                    const int low = Hex4();
-                    if (low < 0xDC00 || low > 0xDFFF) return false;
-                    code = 0x10000 + ((code - 0xD800) << 10) +
-                           static_cast<unsigned long>(low - 0xDC00);
-                }
-                break;
-            }
-            default: return false;
-            }
-            const std::size_t before = out->size();
-            Escaped(code, out);
-            if (decoded != nullptr) {
-                // The character itself: as Escaped spells it when it is not escaped.
-                if (code < 0x80) decoded->push_back(static_cast<char>(code));
-                else decoded->append(*out, before, std::string::npos);
-            }
-        }
-    }
-
-    std::string_view in_;
-    std::size_t at_ = 0;
-    std::vector<Member> members_;  // of the objects being spelt, innermost last
-    std::string scratch_;
-};
-
-JsonbSpeller::JsonbSpeller() : impl_(std::make_unique<Impl>()) {}
-JsonbSpeller::~JsonbSpeller() = default;
-
-bool JsonbSpeller::Spell(std::string_view json, std::string *out) {
-    return impl_->Spell(json, out);
-}
-
-namespace {
-
-// Whether two JSON texts hold the same value: both read, neither nested
-// deeper than a trail line, equal as values (not as spellings). Quick when
-// one is the other as jsonb spells it.
-bool SameJson(const std::string &x, const std::string &y) {
-    JsonbSpeller::Impl speller;
-    std::string spelt;
-    if ((speller.Spell(y, &spelt) && spelt == x) || (speller.Spell(x, &spelt) && spelt == y))
-        return true;
-    const json jx = ParseLine(x);
-    const json jy = ParseLine(y);
-    return !jx.is_discarded() && Shallow(jx) && Shallow(jy) && jx == jy;
-}
-
-}  // namespace
-
-const char *FirstDifference(const Row &a, const Row &b) { return FirstDifference(a, b, false); }
-
-const char *FirstDifference(const Row &a, const Row &b, bool jsonSame) {
+const char *FirstDifference(const Row &a, const Row &b) {
     for (int i = 0; i < kColumnCount; ++i) {
         const Field &x = a[i], &y = b[i];
+        if (!kColumns[i].stored) continue;  // the line's own: the same as the line's text
         bool same = x.null == y.null;
         if (same && !x.null) {
             switch (kColumns[i].kind) {
@@ -631,7 +294,6 @@ const char *FirstDifference(const Row &a, const Row &b, bool jsonSame) {
                        x.time.minute == y.time.minute && x.time.second == y.time.second &&
                        x.time.nanoseconds == y.time.nanoseconds;
                 break;
-            case ColumnKind::kJson: same = jsonSame || SameJson(x.text, y.text); break;
             default: same = x.text == y.text; break;
             }
         }

@@ -5,15 +5,13 @@
 // A database cannot store every text a line may hold: U+0000, which a line
 // holds escaped as \u0000, is refused by PostgreSQL's text and jsonb alike.
 // Such a line is stored all the same: line_text holds it exactly (the escape
-// is plain text), the decoded columns and line_json show U+2400 (a visible
+// is plain text), the decoded columns show U+2400 (a visible
 // NUL symbol) in its place, and the row is marked (replaced = 1).
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <string>
-#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -43,32 +41,36 @@ std::string UtcText(const UtcTime &t);
 // the proleptic Gregorian calendar.
 long long UnixSeconds(const UtcTime &t);
 
-enum class ColumnKind { kText, kLongText, kInteger, kBigInt, kTime, kHash, kJson };
+enum class ColumnKind { kText, kLongText, kInteger, kBigInt, kTime, kHash };
 
+// A column of a line's row. The trail table keeps the `stored` ones: what
+// readers look for lines by, and the line itself; the others are the line's
+// own values, read from its text again (RowFromLine) where they are shown.
 struct Column {
     const char *name;
     ColumnKind kind;
     bool notNull;
+    bool stored;
 };
 
 enum ColumnIndex {
     kMachine, kLineNo, kSubmitted, kEventClass, kAppName, kUserName, kDomainName, kApplicationId,
     kCategory, kDescriptor, kProperty, kMessage, kEventTime, kOldType, kOldValue, kNewType,
-    kNewValue, kPrevHash, kLineHash, kLineSha256, kLineText, kLineJson, kReplaced, kColumnCount
+    kNewValue, kPrevHash, kLineHash, kLineSha256, kLineText, kReplaced, kColumnCount
 };
 
 extern const Column kColumns[kColumnCount];
 
 struct Field {
     bool null = true;
-    std::string text;        // kText, kLongText, kHash, kJson (UTF-8)
+    std::string text;        // kText, kLongText, kHash (UTF-8)
     long long number = 0;    // kInteger, kBigInt
     UtcTime time;            // kTime
 };
 
 using Row = std::array<Field, kColumnCount>;
 
-// What stands for U+0000 in the decoded columns and line_json: U+2400.
+// What stands for U+0000 in the decoded columns: U+2400.
 extern const char kNulShown[];
 
 // A line as JSON, discarded when it is not JSON (a line holding a NUL byte
@@ -85,34 +87,9 @@ bool IsTrailLine(const std::string &line);
 bool RowFromLine(const std::string &machine, long long lineNo, const std::string &line, Row *row,
                  std::string *why, Sha256 *hasher = nullptr);
 
-// The name of the first column in which a and b differ (a JSON column by
-// its value, not its spelling), or nullptr when they agree.
+// The name of the first stored column in which a and b differ, or nullptr
+// when they agree: the others are read from the line, which line_text
+// compares.
 const char *FirstDifference(const Row &a, const Row &b);
-
-// The same, line_json left out when jsonSame says its values were compared
-// beforehand and agree (as when a JsonbSpeller spells one as the other).
-const char *FirstDifference(const Row &a, const Row &b, bool jsonSame);
-
-// The spelling in which PostgreSQL's jsonb gives a JSON object back: members
-// ordered by the length of their names, then by their bytes, ", " and ": "
-// between the parts, only '"', '\' and control characters escaped. A jsonb
-// column that reads as a text spelt so holds that text's value. Keeps its
-// working room from one text to the next; not shared between threads.
-class JsonbSpeller {
-public:
-    JsonbSpeller();
-    ~JsonbSpeller();
-    JsonbSpeller(const JsonbSpeller &) = delete;
-    JsonbSpeller &operator=(const JsonbSpeller &) = delete;
-
-    // False when json is not spelt with certainty (its value is to be
-    // compared then): see trail_row.cpp.
-    bool Spell(std::string_view json, std::string *out);
-
-    class Impl;
-
-private:
-    std::unique_ptr<Impl> impl_;
-};
 
 }  // namespace qz45trail

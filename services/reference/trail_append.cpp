@@ -18,6 +18,7 @@
 #include "win_handle.h"
 #include "win_source.h"
 #include "win_text.h"
+#include "win_time.h"
 
 namespace qz45trail {
 

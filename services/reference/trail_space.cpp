@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "win_event_log.h"
 #include "win_handle.h"
 #include "win_text.h"
 

@@ -141,8 +141,6 @@ void CheckLine(long long n, const std::string &line) {
         Check(i == kLineText || row[i].text.find('\0') == std::string::npos);
     std::string sha;
     Check(Sha256Hex(line, &sha) && row[kLineSha256].text == sha);
-    Check(row[kReplaced].number == 1 || row[kLineJson].text == line);
-    // line_json parses (or the row would differ from itself).
     Check(FirstDifference(row, row) == nullptr);
     // The chain members are the object's last "prev" and "hash".
     if (SplitChainedLine(line, &parts))
