@@ -19,7 +19,9 @@ constexpr int kExitUnchained = 4;
 // died mid-line); every line before it checked out.
 constexpr int kExitUnfinished = 5;
 
-// The graver of two verdicts, in the order above (1, 3, 4, 5, then 0).
-int Graver(int a, int b);
+// Of two exit codes, the one that says more went wrong: a broken check (1)
+// before a usage error (2), a failure to read or write (3), lines without
+// chain members (4) and an unfinished last line (5); 0 only when both are.
+int WorseExitCode(int a, int b);
 
 }  // namespace qz45trail

@@ -1,0 +1,22 @@
+// HTML character references for the five characters that matter.
+#include "html.h"
+
+namespace qz45trail {
+
+std::string Html(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace qz45trail
