@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "csv.h"
 #include "sha256.h"
 #include "trail_chain.h"
 #include "trail_file.h"
@@ -456,8 +457,40 @@ TEST(TrailRow, RowOfALine) {
     ASSERT_TRUE(Sha256Hex(line, &sha));
     EXPECT_EQ(row[kLineSha256].text, sha);
     EXPECT_EQ(row[kLineText].text, line);
-    EXPECT_EQ(row[kLineJson].text, line);
     EXPECT_EQ(row[kReplaced].number, 0);
+
+    // The edges of what the properties make: a service's single Value is the
+    // new value, NewValue wins over it; a category is a 32-bit LONG, both
+    // ends included.
+    const struct {
+        const char *properties;
+        const char *newType, *newValue;  // nullptr: NULL
+        long long category;              // -1: NULL
+    } edges[] = {
+        {"{\"Value\":{\"type\":\"VT_I4\",\"value\":7}}", "VT_I4", "7", -1},
+        {"{\"NewValue\":{\"type\":\"VT_BSTR\",\"value\":\"n\"},\"Value\":{\"type\":\"VT_I4\","
+         "\"value\":7}}", "VT_BSTR", "n", -1},
+        {"{\"Value\":{\"type\":\"VT_EMPTY\"}}", "VT_EMPTY", nullptr, -1},
+        {"{}", nullptr, nullptr, -1},
+        {"{\"Category\":2147483647}", nullptr, nullptr, 2147483647LL},
+        {"{\"Category\":-2147483648}", nullptr, nullptr, -2147483648LL},
+        {"{\"Category\":0}", nullptr, nullptr, 0},
+    };
+    for (const auto &c : edges) {
+        SCOPED_TRACE(c.properties);
+        Row edge;
+        ASSERT_TRUE(RowFromLine("m", 1, std::string("{\"event\":\"E\",\"properties\":") +
+                                            c.properties + "}",
+                                &edge, &why))
+            << why;
+        EXPECT_EQ(edge[kNewType].null, c.newType == nullptr);
+        EXPECT_EQ(edge[kNewType].text, c.newType ? c.newType : "");
+        EXPECT_EQ(edge[kNewValue].null, c.newValue == nullptr);
+        EXPECT_EQ(edge[kNewValue].text, c.newValue ? c.newValue : "");
+        EXPECT_TRUE(edge[kOldType].null && edge[kOldValue].null);
+        EXPECT_EQ(edge[kCategory].null, c.category == -1);
+        if (c.category != -1) EXPECT_EQ(edge[kCategory].number, c.category);
+    }
 }
 
 // U+0000 anywhere in a line, member names included: line_text keeps the
@@ -474,11 +507,6 @@ TEST(TrailRow, NulIsShownAndMarked) {
     EXPECT_EQ(row[kEventClass].text, "E\xE2\x90\x80");
     for (int i = 0; i < kColumnCount; ++i)
         EXPECT_EQ(row[i].text.find('\0'), std::string::npos) << kColumns[i].name;
-    const nlohmann::json j = nlohmann::json::parse(row[kLineJson].text, nullptr, false);
-    ASSERT_TRUE(j.is_object()) << row[kLineJson].text;
-    EXPECT_EQ(j["properties"]["Message"], "a\xE2\x90\x80" "b");
-    EXPECT_TRUE(j.contains("k\xE2\x90\x80"));
-    EXPECT_EQ(row[kLineJson].text.find("\\u0000"), std::string::npos);
 }
 
 TEST(TrailRow, LinesThatMakeNoRow) {
@@ -502,6 +530,8 @@ TEST(TrailRow, LinesThatMakeNoRow) {
         {"{\"event\":\"E\",\"properties\":{\"Category\":\"3\"}}", true, "Category"},
         {"{\"event\":\"E\",\"properties\":{\"Category\":18446744073709551615}}", true, "Category"},
         {"{\"event\":\"E\",\"properties\":{\"Category\":-2147483649}}", true, "Category"},
+        {"{\"event\":\"E\",\"properties\":{\"Category\":2147483648}}", true, "Category"},
+        {"{\"event\":\"E\",\"properties\":{\"Category\":2.5}}", true, "Category"},
         {"{\"event\":\"E\",\"properties\":[]}", true, "\"properties\" is not an object"},
     };
     for (const auto &c : cases) {
@@ -527,12 +557,9 @@ TEST(TrailRow, FirstDifference) {
         const char *column;  // nullptr: the rows agree
     } cases[] = {
         {[](Row &) {}, nullptr},
-        {[](Row &r) { r[kLineJson].text = "{ \"x\" : [1, 2], \"properties\":{\"EventTime\":{\"utc\":"
-                                          "\"2000-01-01T00:00:00.5Z\"},\"Descriptor\":\"d\"},"
-                                          "\"event\":\"E\"}"; },
-         nullptr},
-        {[](Row &r) { r[kLineJson].text = "{\"event\":\"E\"}"; }, "line_json"},
-        {[](Row &r) { r[kLineJson].text = "{\"event\":"; }, "line_json"},
+        // What the table does not keep is read from the line again.
+        {[](Row &r) { r[kEventClass].text = "F"; }, nullptr},
+        {[](Row &r) { r[kLineSha256].null = true; }, nullptr},
         {[](Row &r) { r[kDescriptor].text = "D"; }, "descriptor"},
         {[](Row &r) { r[kMessage] = r[kDescriptor]; }, "message"},
         {[](Row &r) { r[kEventTime].time.nanoseconds += 1; }, "event_time"},
@@ -655,8 +682,8 @@ TEST(TrailView, WidthsAndValues) {
     ASSERT_TRUE(ParseUtc("2024-03-01T00:00:00.250Z", &b));
     EXPECT_DOUBLE_EQ(SecondsBetween(a, b), 60 * 86400 + 0.5);  // through 29 February
     EXPECT_DOUBLE_EQ(SecondsBetween(b, a), -(60 * 86400 + 0.5));
-    EXPECT_EQ(CsvField("a,\"b\"\r\nc"), "\"a,\"\"b\"\"\r\nc\"");
-    EXPECT_EQ(CsvField("J\xC3\xBCrgen"), "J\xC3\xBCrgen");
+    EXPECT_EQ(CsvCell("a,\"b\"\r\nc"), "\"a,\"\"b\"\"\r\nc\"");
+    EXPECT_EQ(CsvCell("J\xC3\xBCrgen"), "J\xC3\xBCrgen");
 }
 
 namespace {
@@ -702,6 +729,7 @@ protected:
             [this](const std::string &folder, std::vector<std::string> *names, std::string *error) {
                 ++listings_;
                 if (!ListFolder(folder, names, error)) return false;
+                if (reversed_) std::sort(names->rbegin(), names->rend());
                 for (auto &[name, misses] : missing_)
                     if (misses > 0) {
                         --misses;
@@ -736,6 +764,7 @@ protected:
     std::string dir_;
     std::vector<std::string> lines_;
     std::vector<std::pair<std::string, int>> missing_;  // names, and how many listings miss them
+    bool reversed_ = false;                              // listings give the names last to first
     int listings_ = 0;
 };
 
@@ -753,23 +782,29 @@ TEST_F(TrailSetTest, ListingsThatMissFiles) {
         bool follow;
         LineResult end;
         long long last;
+        bool reversed = false;          // the listing's names in reverse order
+        const char *error = nullptr;    // with kBroken: what Error() says
     } const cases[] = {
         {"every listing complete", 0, 0, false, LineResult::kEnd, 11},
+        {"the names listed last to first", 0, 0, false, LineResult::kEnd, 11, true},
         {"the second file missed once", 1, 0, false, LineResult::kEnd, 11},
         {"both missed twice, in turn", 2, 2, false, LineResult::kEnd, 11},
         {"the third file missed: the current one does not chain on", 0, 1000, true, LineResult::kEnd, 6},
-        {"the second file missed by every listing", 0 + 1000, 0, false, LineResult::kBroken, 3},
+        {"the second file missed by every listing", 0 + 1000, 0, false, LineResult::kBroken, 3,
+         false, "lines 4-6 are missing"},
+        {"the third file missed by every listing, once", 0, 1000, false, LineResult::kBroken, 6,
+         false, "trail.jsonl does not go on from line 6"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         missing_ = {{Rotated(4), c.misses4}, {Rotated(7), c.misses7}};
+        reversed_ = c.reversed;
         auto reader = Reader(c.follow);
         long long last = 0;
         EXPECT_EQ(ReadAll(reader.get(), &last), c.end) << reader->Error();
         EXPECT_EQ(last, c.last);
         if (c.end == LineResult::kBroken)
-            EXPECT_NE(reader->Error().find("lines 4-6 are missing"), std::string::npos)
-                << reader->Error();
+            EXPECT_NE(reader->Error().find(c.error), std::string::npos) << reader->Error();
         if (c.follow && c.last < 11) {
             // Waited for, said why, and read on once a listing shows it.
             EXPECT_NE(reader->Waiting().find("does not go on from line 6"), std::string::npos)
@@ -841,4 +876,117 @@ TEST_F(TrailSetTest, PrunedFiles) {
     auto gap = Reader(false);
     EXPECT_EQ(ReadAll(gap.get(), &last), LineResult::kBroken);
     EXPECT_NE(gap->Error().find("lines 3-6 are missing"), std::string::npos) << gap->Error();
+}
+
+// Rotated files' names: what makes one of this trail's, and their order by
+// the first line their names say, whatever the order of the names' texts.
+TEST_F(TrailSetTest, RotatedNamesInOrder) {
+    const TrailName trail = SplitTrailName(dir_ + "trail.jsonl");
+    EXPECT_EQ(trail.stem, "trail");
+    EXPECT_EQ(trail.extension, ".jsonl");
+    const struct {
+        const char *name;
+        long long first;  // 0: not a rotated file of the trail
+    } names[] = {
+        {"trail.2026-12-08T101500Z.000000123.jsonl", 123},
+        {"trail.2026-12-08T101500Z.1000000000.jsonl", 1000000000},
+        {"trail.2026-12-08T101500Z.00000012.jsonl", 0},
+        {"trail.2026-12-08T101500Z.000000000.jsonl", 0},
+        {"trail.2026-12-08T101500Z.0000001x3.jsonl", 0},
+        {"trail.2026-02-30T101500Z.000000123.jsonl", 0},
+        {"trail.2026-12-08T241500Z.000000123.jsonl", 0},
+        {"trails.2026-12-08T101500Z.000000123.jsonl", 0},
+        {"trail.2026-12-08T101500Z.000000123.json", 0},
+        {"trail.pruned.jsonl", 0},
+        {"trail.jsonl", 0},
+    };
+    for (const auto &n : names) {
+        UtcTime when;
+        long long first = 0;
+        EXPECT_EQ(ParseRotatedName(trail, n.name, &when, &first), n.first != 0) << n.name;
+        if (n.first != 0) EXPECT_EQ(first, n.first) << n.name;
+    }
+    UtcTime t;
+    ASSERT_TRUE(ParseUtc("2026-12-08T10:15:00Z", &t));
+    EXPECT_EQ(RotatedName(trail, t, 123), names[0].name);
+
+    for (const char *first : {"000000010", "000000009", "1000000000", "999999999"})
+        Put(std::string("trail.2026-12-08T101500Z.") + first + ".jsonl", 1, 1);
+    Put("other.2026-12-08T101500Z.000000001.jsonl", 1, 1);
+    Put("trail.pruned.jsonl", 1, 1);
+    std::vector<TrailPart> parts;
+    std::string error;
+    ASSERT_TRUE(ListTrailSet(dir_ + "trail.jsonl", &parts, &error)) << error;
+    std::vector<long long> firsts;
+    for (const TrailPart &p : parts) firsts.push_back(p.firstLine);
+    EXPECT_EQ(firsts, (std::vector<long long>{9, 10, 999999999, 1000000000, 0}));
+    EXPECT_TRUE(parts.back().current);
+    EXPECT_EQ(parts.back().name, "trail.jsonl");
+}
+
+// Where the files start: after the lines the pruned record names, and
+// files that do not fit after them or after each other.
+TEST_F(TrailSetTest, StartAndOrderOfTheFiles) {
+    const struct {
+        const char *what;
+        std::function<void()> setUp;
+        bool opens;
+        long long firstLine;
+        const char *note;  // in StartNote() ("" for none)
+        LineResult end;
+        long long last;
+        const char *error;  // in Error() once not kEnd, or Open's error
+    } cases[] = {
+        {"lines 1-3 pruned and gone",
+         [this] {
+             Record(Rotated(1), 1, 3);
+             unlink((dir_ + Rotated(1)).c_str());
+         },
+         true, 4, "starts at line 4: lines 1-3 were pruned (trail.pruned.jsonl)", LineResult::kEnd,
+         11, ""},
+        {"a file within the lines recorded as pruned",
+         [this] {
+             Record(Rotated(1), 1, 3);
+             unlink((dir_ + Rotated(1)).c_str());
+             Put(Rotated(2), 2, 3);
+         },
+         true, 4, "starts at line 4", LineResult::kBroken, 0,
+         " starts at line 2, within the lines recorded as pruned (lines 1-3): the files are out "
+         "of order, or one was copied"},
+        {"a copy of lines 5-6 under a rotated name",
+         [this] { Put(Rotated(5), 5, 6); }, true, 1, "", LineResult::kBroken, 6,
+         " starts at line 5, but "},
+        {"a pruned record that does not read",
+         [this] {
+             FILE *f = std::fopen((dir_ + "trail.pruned.jsonl").c_str(), "wb");
+             ASSERT_NE(f, nullptr);
+             std::fputs("{\"file\":\"x\"}\n", f);
+             std::fclose(f);
+         },
+         false, 0, "", LineResult::kError, 0, "a line that is not a record of a pruned file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        Standard();
+        c.setUp();
+        if (!c.opens) {
+            TrailSetReader reader(dir_ + "trail.jsonl");
+            std::string error;
+            EXPECT_FALSE(reader.Open(&error));
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        auto reader = Reader(false);
+        EXPECT_EQ(reader->FirstLine(), c.firstLine);
+        EXPECT_NE(reader->StartNote().find(c.note), std::string::npos) << reader->StartNote();
+        if (*c.note == '\0') EXPECT_EQ(reader->StartNote(), "");
+        if (c.firstLine > 1 && c.end == LineResult::kEnd)
+            EXPECT_EQ(reader->StartPrev(), HashOf(lines_[c.firstLine - 2]));
+        long long last = 0;
+        EXPECT_EQ(ReadAll(reader.get(), &last), c.end) << reader->Error();
+        EXPECT_EQ(last, c.last);
+        EXPECT_NE(reader->Error().find(c.error), std::string::npos) << reader->Error();
+    }
 }

@@ -39,6 +39,9 @@
 #           as the owner; shipping with --log, each role's limits; a trail
 #           refused under a second machine name, and verify noting one
 #           stored twice
+#   months  a trail over three months, each row in its month's partition:
+#           verify --odbc across them, and the review page's query for one
+#           month reading only that month (the server's auto_explain)
 # POSTGRES_DIR/env (scripts/postgres.sh init) gives the server; WINE_RUN the
 # Wine runner.
 set -u
@@ -149,10 +152,10 @@ ship)
     # holds only if every byte came back; line ends stay line feeds.
     [ "$(q "SELECT message FROM audit_trail WHERE machine = '$m' AND line_no = 2")" = "$inject" ] ||
         bad "the message of line 2 is not stored verbatim"
-    [ "$(q "SELECT message || '|' || user_name || '|' || new_value || '|' || event_time FROM audit_trail WHERE machine = '$m' AND line_no = 3")" = "$umlaut|müller|über|2026-01-01 12:00:00.25" ] ||
+    [ "$(q "SELECT message || '|' || user_name || '|' || event_time FROM audit_trail WHERE machine = '$m' AND line_no = 3")" = "$umlaut|müller|2026-01-01 12:00:00.25" ] ||
         bad "line 3's non-ASCII texts or its time did not arrive intact"
-    [ "$(q "SELECT line_json->'properties'->>'Message' FROM audit_trail WHERE machine = '$m' AND line_no = 3")" = "$umlaut" ] ||
-        bad "the jsonb line does not hold the non-ASCII message"
+    [ "$(q "SELECT CAST(line_text AS jsonb)->'properties'->>'Message' FROM audit_trail WHERE machine = '$m' AND line_no = 3")" = "$umlaut" ] ||
+        bad "the stored line does not hold the non-ASCII message"
     [ "$(q "SELECT message = E'first line\\nsecond line' FROM audit_trail WHERE machine = '$m' AND line_no = $lines")" = t ] ||
         bad "the message with a line end was not stored with its line feed alone"
     run --odbc-env QZ45_TEST_ODBC --machine $m --user müller
@@ -261,11 +264,9 @@ ship)
     suq "UPDATE audit_trail SET message = 'nothing happened' WHERE machine = '$m' AND line_no = 2"
     run verify --odbc "$QZ45_ODBC" --machine $m
     expect 1 "^$m: line 2: column message does not match the line's text: changed in the database" "an edited column"
-    suq "UPDATE audit_trail SET message = line_json->'properties'->>'Message' WHERE machine = '$m' AND line_no = 2"
+    suq "UPDATE audit_trail SET message = CAST(line_text AS jsonb)->'properties'->>'Message' WHERE machine = '$m' AND line_no = 2"
     # Line 4 rewritten whole, every column to match: the chain shows it.
-    suq "UPDATE audit_trail SET line_text = replace(line_text, 'guest', 'admin'), user_name = 'admin',
-         line_json = CAST(replace(line_text, 'guest', 'admin') AS jsonb),
-         line_sha256 = encode(sha256(convert_to(replace(line_text, 'guest', 'admin'), 'UTF8')), 'hex')
+    suq "UPDATE audit_trail SET line_text = replace(line_text, 'guest', 'admin'), user_name = 'admin'
          WHERE machine = '$m' AND line_no = 4"
     run verify --odbc "$QZ45_ODBC" --machine $m
     expect 1 "^$m: line 4 was changed: its content does not match its hash" "an edited line"
@@ -376,7 +377,7 @@ follow)
     send --type Startup --user op1 --domain PLANT --message "after the NUL" --repeat 2
     wait_for 30 rows_are $m 6 || bad "the lines from the U+0000 line on were not all shipped: $(rows $m) of 6"
     [ "$(stored_line $m 4)" = "$(sed -n 4p "$trail")" ] || bad "line 4 is not stored exactly"
-    [ "$(q "SELECT replaced || '|' || message || '|' || (line_json->'properties'->>'Message') FROM audit_trail WHERE machine = '$m' AND line_no = 4")" = "1|nul␀inside|nul␀inside" ] ||
+    [ "$(q "SELECT replaced || '|' || message FROM audit_trail WHERE machine = '$m' AND line_no = 4")" = "1|nul␀inside" ] ||
         bad "line 4's columns do not show U+2400 for U+0000, or it is not marked"
 
     # A writer dies mid-line, leaving its first 40 bytes; the next event is
@@ -753,19 +754,51 @@ sys.exit(0 if len(rows) == 6 and at[0] == at[1] and min(at[0]) > 0 else "not ali
 ' || bad "the row of PLANT\Jürgen is not aligned with the others"
     ;;
 upgrade)
+    # A plant database as the earlier release made and filled it: its tables,
+    # and the rows it stored of a trail its service wrote (each line's
+    # columns as this release reads them, and the earlier ones besides).
     earlier=$(cd "$(dirname "$setup_sql")/../tests/odbc/earlier_release" && pwd)
+    upgrade_sql=$(dirname "$setup_sql")/audit_trail_upgrade.sql
+    trail=odbc_upgrade.jsonl m=OLD1
+    rm -f odbc_upgrade.*
+    cp "$earlier/trail.jsonl" $trail
+    run ship --odbc "$QZ45_ODBC" $trail --machine upgrade-src
+    expect 0 "3 line(s) shipped, 0 already present" "the earlier trail shipped to be copied"
+    psql -X -q -v ON_ERROR_STOP=1 -c "\\copy (SELECT 'OLD1', line_no, submitted,
+        CAST(line_text AS jsonb)->>'event', CAST(line_text AS jsonb)->'context'->>'AppName',
+        user_name, domain_name, CAST(line_text AS jsonb)->'context'->>'ApplicationId', category,
+        descriptor, property, message, event_time, NULL, NULL, NULL, NULL,
+        CAST(line_text AS jsonb)->>'prev', CAST(line_text AS jsonb)->>'hash',
+        encode(sha256(convert_to(line_text, 'UTF8')), 'hex'), line_text, CAST(line_text AS jsonb),
+        replaced FROM audit_trail WHERE machine = 'upgrade-src' ORDER BY line_no) TO 'odbc_upgrade.rows'" \
+        -c "\\copy (SELECT 'OLD1', first_line, last_line, last_sha256, shipped_at - interval '40 days'
+        FROM audit_trail_shipments WHERE machine = 'upgrade-src') TO 'odbc_upgrade.log'" ||
+        bad "cannot copy the earlier rows out"
     db=qz45_upgrade
     PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW PGOPTIONS='-c client_min_messages=warning' \
         psql -X -q -v ON_ERROR_STOP=1 -c "DROP DATABASE IF EXISTS $db" -c "CREATE DATABASE $db OWNER qz45_admin" || bad "cannot make $db"
     export PGDATABASE=$db
-    psql -X -q -v ON_ERROR_STOP=1 -f "$earlier/schema.sql" || bad "the earlier tables did not apply"
+    psql -X -q -v ON_ERROR_STOP=1 -f "$earlier/schema.sql" -c "\\copy audit_trail FROM 'odbc_upgrade.rows'" \
+        -c "\\copy audit_trail_shipments FROM 'odbc_upgrade.log'" || bad "the earlier tables did not fill"
     conn=${QZ45_ODBC/Database=qz45_audit/Database=$db}
     aconn=${QZ45_ODBC_AUDITOR/Database=qz45_audit/Database=$db}
-    trail=odbc_upgrade.jsonl m=OLD1
-    rm -f odbc_upgrade.*
-    cp "$earlier/trail.jsonl" $trail
+
+    # This release's shipper, before the upgrade, says what to do.
     run ship --odbc "$conn" $trail --machine $m
-    expect 0 "3 line(s) shipped, 0 already present" "the earlier trail shipped into the earlier tables"
+    expect 3 "the table audit_trail is of an earlier release .*run audit_trail_upgrade.sql" "a shipper before the upgrade"
+
+    # The upgrade: every row copied into the month its shipment was logged
+    # in, the earlier table kept; a second run changes nothing.
+    r=$(psql -X -q -f "$upgrade_sql" 2>&1) || bad "the upgrade failed: $r"
+    printf '%s' "$r" | grep -q "audit_trail upgraded: 3 rows copied" || bad "the upgrade said: $r"
+    before=$(q "SELECT 'audit_trail_' || to_char(min(shipped_at), 'YYYY_MM') FROM audit_trail_shipments")
+    [ "$(q "SELECT string_agg(tableoid::regclass::text, ',') FROM audit_trail")" = "$before,$before,$before" ] ||
+        bad "the earlier rows are not in $before: $(q "SELECT tableoid::regclass, line_no FROM audit_trail")"
+    [ "$(q "SELECT count(*) FROM audit_trail_earlier")" = 3 ] || bad "the earlier table is not kept"
+    r=$(psql -X -q -f "$upgrade_sql" 2>&1) || bad "the second upgrade failed: $r"
+    printf '%s' "$r" | grep -q "nothing to do" || bad "the second upgrade said: $r"
+    [ "$(q "SELECT count(*) FROM audit_trail")" = 3 ] || bad "the second upgrade changed the rows"
+
     # This release's service goes on with the trail, rotating at once.
     QZ45_AUDIT_TRAIL_ROTATE_KB=1 send --type "Change Value" --user op4 --domain PLANT \
         --descriptor FIC101 --property SP --old r4:0.25 --new r8:3 --message "new 4"
@@ -774,18 +807,164 @@ upgrade)
     run verify $trail
     expect 0 '^5 lines, chain intact in [0-9]* files$' "verify across the earlier lines and the new"
     run ship --odbc "$conn" $trail --machine $m
-    expect 0 "2 line(s) shipped, 3 already present" "shipping on into the earlier tables"
+    expect 0 "2 line(s) shipped, 3 already present" "shipping on into the upgraded tables"
     run verify $trail --odbc "$aconn" --machine $m
-    expect 0 "$m: every line of $trail is in the database" "verify against the earlier tables"
+    expect 0 "$m: every line of $trail is in the database" "verify against the upgraded tables"
+    run verify --odbc "$aconn" --machine $m
+    expect 0 "^$m: 5 lines, chain intact" "verify of the upgraded tables, across the months"
     run --odbc "$aconn" --machine old1 --user op2 --format csv
     expect 0 '^OLD1,2,ChangeEvent,301,change,.*,op2,.*,SP,VT_R4,0.1,VT_R8,2.5,.*,old 2' "an earlier line in the view"
     [ "$(printf '%s\n' "$out" | grep -c '^OLD1,')" = 1 ] || bad "the view's rows: $out"
+    rm -f odbc_upgrade.rows odbc_upgrade.log
+    ;;
+months)
+    # A machine's trail over three months, each row in the month it went in:
+    # verify --odbc follows its chain across them, and the review page's
+    # query for a month's events reads that month alone, as the server's
+    # own EXPLAIN (auto_explain, in its log) shows.
+    db=qz45_months
+    PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW PGOPTIONS='-c client_min_messages=warning' \
+        psql -X -q -v ON_ERROR_STOP=1 -c "DROP DATABASE IF EXISTS $db" -c "CREATE DATABASE $db OWNER qz45_admin" || bad "cannot make $db"
+    here=$(cd "$(dirname "$0")" && pwd)
+    . "$here/review_start.sh"
+    export PGDATABASE=$db
+    psql -X -q -f "$setup_sql" >/dev/null || bad "the set-up did not apply to $db"
+    trail=odbc_months.jsonl m=months-a
+    rm -f $trail
+    # 2026-01-10 08:00 UTC and every ten days: three in January, two in
+    # February, four in March.
+    t0=$(date -u -d 2026-01-10T08:00:00Z +%s)
+    for i in 0 1 2 3 4 5 6 7 8; do
+        n=$((240 * i))
+        send --type "Change Value" --user op1 --domain PLANT --descriptor FIC101 --property SP \
+            --old r8:$i --new r8:$((i + 1)) --message "step $i"
+    done
+    # Shipped elsewhere, then stored here as they would have gone in, over
+    # the months.
+    run ship --odbc "$QZ45_ODBC" $trail --machine months-src
+    expect 0 "9 line(s) shipped" "the trail shipped"
+    PGDATABASE=qz45_audit psql -X -q -v ON_ERROR_STOP=1 -c "\\copy (SELECT '$m', line_no, submitted,
+        user_name, domain_name, category, descriptor, property, message, event_time, line_text,
+        replaced, event_time + interval '2 seconds' FROM audit_trail WHERE machine = 'months-src'
+        ORDER BY line_no) TO 'odbc_months.rows'" || bad "cannot copy the rows out"
+    q "SELECT audit_trail_month(m::date) FROM generate_series(timestamp '2026-01-01',
+           timestamp '2026-03-01', interval '1 month') m" >/dev/null
+    psql -X -q -v ON_ERROR_STOP=1 -c "\\copy audit_trail (machine, line_no, submitted, user_name,
+        domain_name, category, descriptor, property, message, event_time, line_text, replaced,
+        shipped_at) FROM 'odbc_months.rows'" || bad "the months did not fill"
+    q "INSERT INTO audit_trail_shipments (machine, first_line, last_line, last_sha256, shipped_at)
+       SELECT '$m', line_no, line_no, encode(sha256(convert_to(line_text, 'UTF8')), 'hex'),
+           shipped_at FROM audit_trail WHERE machine = '$m'" || bad "the log did not fill"
+    [ "$(q "SELECT string_agg(tableoid::regclass || ':' || n, ' ' ORDER BY tableoid::regclass::text)
+            FROM (SELECT tableoid, count(*) n FROM audit_trail WHERE machine = '$m' GROUP BY 1) c")" = \
+      "audit_trail_2026_01:3 audit_trail_2026_02:2 audit_trail_2026_03:4" ] ||
+        bad "the rows by month: $(q "SELECT tableoid::regclass, line_no FROM audit_trail WHERE machine = '$m'")"
+    run verify --odbc "${QZ45_ODBC_AUDITOR/Database=qz45_audit/Database=$db}" --machine $m
+    expect 0 "^$m: 9 lines, chain intact" "verify --odbc across three months"
+
+    # The page's queries explained in the server's log.
+    PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -v ON_ERROR_STOP=1 \
+        -c "ALTER ROLE qz45_reviewer IN DATABASE $db SET session_preload_libraries = 'auto_explain'" \
+        -c "ALTER ROLE qz45_reviewer IN DATABASE $db SET auto_explain.log_min_duration = 0" ||
+        bad "cannot explain the reviewer's queries"
+    export QZ45_ODBC_MONTHS=${QZ45_ODBC_REVIEWER/Database=qz45_audit/Database=$db}
+    start_page odbc_months.out --odbc-env QZ45_ODBC_MONTHS --port 0
+    jar=odbc_months.cookies
+    curl -s -o /dev/null -c $jar "$url"
+    mark=$(wc -l <"$pgdir/server.log")
+    # February in the page's local time (an hour east of UTC): its two events.
+    page=$(curl -s -b $jar "http://$host:$port/?machine=$m&from=2026-02-01T00:00&to=2026-03-01T00:00")
+    printf '%s' "$page" | grep -q 'rows 1&ndash;2 of 2,' || bad "February's page: $(printf '%s' "$page" | grep -o 'rows [^<]*')"
+    stop_page
+    read_months=$(tail -n +$((mark + 1)) "$pgdir/server.log" | python3 -c '
+import re, sys
+entries, read = [], set()
+for line in sys.stdin:
+    if "LOG:  duration:" in line:
+        entries.append([])
+    elif entries and line.startswith("\t"):
+        entries[-1].append(line)
+for e in entries:
+    text = "".join(e)
+    if "shipped_at >=" not in text or "event_time >=" not in text:
+        continue  # not a query for a period
+    plan = [l for l in e if "Query Text:" not in l]
+    read |= set(re.findall(r"\bon (audit_trail_\d{4}_\d\d)\b", "".join(plan)))
+print(" ".join(sorted(read)) or "none")')
+    [ "$read_months" = audit_trail_2026_02 ] || bad "February's queries read $read_months"
+    rm -f $jar odbc_months.out odbc_months.rows
+
+    # January and February archived by the tables' owner: each month's lines
+    # of the machine a file of its trail, checked offline, named in the
+    # manifests; the months out of the table, the chain checked on from them.
+    owner="${QZ45_ODBC%%;Uid=*};Uid=qz45_admin;Pwd=$PGPASSWORD;"
+    owner=${owner/Database=qz45_audit/Database=$db}
+    aconn=${QZ45_ODBC_AUDITOR/Database=qz45_audit/Database=$db}
+    rm -rf odbc_archive_months
+    run archive --odbc "$owner" --before 2026-03 odbc_archive_months
+    expect 0 "^2026-01: 3 line(s) of 1 machine(s) archived in odbc_archive_months" "archiving January"
+    printf '%s\n' "$out" | grep -q "^2026-02: 2 line(s) of 1 machine(s) archived" || bad "February not archived: $out"
+    attached() { q "SELECT string_agg(c.relname, ' ' ORDER BY c.relname) FROM pg_inherits i JOIN pg_class c
+                    ON c.oid = i.inhrelid WHERE i.inhparent = 'audit_trail'::regclass AND c.relname LIKE 'audit\_trail\_2026\_0%'"; }
+    [ "$(attached)" = audit_trail_2026_03 ] || bad "the months in the table: $(attached)"
+    run verify odbc_archive_months/$m/audit-trail.jsonl
+    expect 0 '^5 lines, chain intact in 2 files$' "the archive verified offline"
+    python3 - odbc_archive_months <<'PY' || bad "the manifests do not describe the files"
+import hashlib, json, os, sys
+folder = sys.argv[1]
+for month, first, last in (("2026-01", 1, 3), ("2026-02", 4, 5)):
+    m = json.load(open(os.path.join(folder, "manifest-%s.json" % month)))
+    [f] = m["files"]
+    data = open(os.path.join(folder, f["file"].replace("\\", "/")), "rb").read()
+    lines = data.decode().splitlines()
+    assert m["month"] == month and f["machine"] == "months-a", m
+    assert (f["first"], f["last"]) == (first, last), f
+    assert f["sha256"] == hashlib.sha256(data).hexdigest(), f
+    assert lines[-1].endswith('"hash":"%s"}' % f["hash"]) and ('"prev":"%s"' % f["first_prev"]) in lines[0], f
+PY
+    run verify --odbc "$aconn" --machine $m
+    expect 0 "^$m: lines 1-5 archived (manifest odbc_archive_months.manifest-2026-02.json), chained on to: 4 lines, chain intact" "verify --odbc across the archive's end"
+    [ "$(q "SELECT string_agg(to_char(month, 'YYYY-MM') || ' ' || action || ' ' || db_user, ', ' ORDER BY archive_id)
+            FROM audit_trail_archives")" = "2026-01 archived qz45_admin, 2026-02 archived qz45_admin" ] ||
+        bad "the record of archives: $(q "SELECT * FROM audit_trail_archives")"
+    # The page says where the archive ends, and checks on from there.
+    start_page odbc_months.out --odbc-env QZ45_ODBC_MONTHS --port 0 --check-interval 1
+    curl -s -o /dev/null -c $jar "$url"
+    chain=
+    for _ in $(seq 60); do
+        chain=$(curl -s -b $jar "http://$host:$port/overview" | sed 's|.*id="machines"||' |
+                grep -o "<tr><td>$m</td>.*" | sed 's|</tr>.*||')
+        printf '%s' "$chain" | grep -q 'intact' && break
+        sleep 0.5
+    done
+    printf '%s' "$chain" | grep -q "intact, lines 1.*5 archived (manifest odbc_archive_months.manifest-2026-02.json), lines 6.*9, checked" ||
+        bad "the page's chain of $m: $chain"
+    stop_page
+    rm -f $jar odbc_months.out
+    r=$(q "DELETE FROM audit_trail_archives" 2>&1)
+    printf '%s' "$r" | grep -q 'refused: the audit trail keeps every row it got' || bad "the record of archives lost a row: $r"
+
+    # February back, then out again and dropped.
+    run restore --odbc "$owner" 2026-02
+    expect 0 "^2026-02: back in the table" "restoring February"
+    [ "$(attached)" = "audit_trail_2026_02 audit_trail_2026_03" ] || bad "after the restore: $(attached)"
+    run verify --odbc "$aconn" --machine $m
+    expect 0 "^$m: lines 1-3 archived (manifest odbc_archive_months.manifest-2026-01.json), chained on to: 6 lines, chain intact" "verify --odbc after the restore"
+    run archive --odbc "$owner" --before 2026-03 odbc_archive_months --drop
+    expect 0 "^2026-02: compared again, and dropped" "archiving February again, dropped"
+    [ "$(q "SELECT to_regclass('audit_trail_2026_02') IS NULL")" = t ] || bad "February's table is still there"
+    run restore --odbc "$owner" 2026-02
+    expect 3 "2026-02 is not a month taken out of the table" "restoring a dropped month"
+    run verify --odbc "$aconn" --machine $m
+    expect 0 "^$m: lines 1-5 archived" "verify --odbc after the drop"
+    rm -rf odbc_archive_months
     ;;
 setup)
     # The release's set-up file makes what qz45trail schema says, statement
     # for statement, the roles its psql variables.
     want=$("$W" qz45trail.exe schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
-           tr -d '\r' | grep -v '^--')
+           tr -d '\r' | grep -E '^(CREATE|REVOKE|GRANT) ')
+    grep -q '^SELECT audit_trail_months() ' "$setup_sql" || bad "audit_trail_setup.sql makes no months"
     got=$(grep -E '^(CREATE|REVOKE|GRANT) ' "$setup_sql" |
           sed 's/:"shipper"/"qz45_shipper"/; s/:"auditor"/"qz45_auditor"/; s/:"reviewer"/"qz45_reviewer"/')
     if [ -z "$want" ] || [ "$got" != "$want" ]; then
@@ -824,8 +1003,23 @@ setup)
     # As the owner, roles named (the reviewer's by default).
     psql -X -q -v shipper=qz45_shipper -v auditor=qz45_auditor -f "$setup_sql" >>"$log" 2>&1 ||
         bad "the set-up did not apply as the owner"
-    [ "$(q "SELECT string_agg(DISTINCT tableowner, ',') || count(*) FROM pg_tables WHERE tablename LIKE 'audit\_%'")" = qz45_admin3 ] ||
-        bad "the tables are not the owner's three"
+    [ "$(q "SELECT string_agg(DISTINCT pg_get_userbyid(relowner), ',') || count(*) FROM pg_class
+            WHERE relname LIKE 'audit\_%' AND relkind IN ('r', 'p') AND NOT relispartition")" = qz45_admin4 ] ||
+        bad "the tables are not the owner's four"
+    # The trail by month: this one's and the next two, each with its line key
+    # and the triggers.
+    months=$(q "SELECT string_agg(c.relname || ':' || (SELECT count(*) FROM pg_constraint k
+                    WHERE k.conrelid = c.oid AND k.contype = 'u') || ':' ||
+                (SELECT string_agg(t.tgname, ',' ORDER BY t.tgname) FROM pg_trigger t
+                    WHERE t.tgrelid = c.oid), ' ' ORDER BY c.relname)
+                FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid
+                WHERE i.inhparent = 'audit_trail'::regclass")
+    want_months=
+    for n in 0 1 2; do
+        p=audit_trail_$(date -u -d "$(date -u +%Y-%m-01) + $n month" +%Y_%m)
+        want_months="$want_months${want_months:+ }$p:1:${p}_keep_all,audit_trail_keep_rows"
+    done
+    [ "$months" = "$want_months" ] || bad "the months: $months (not $want_months)"
     # Each role's privileges, as granted: nothing more.
     privileges=$(q "SELECT r || ':' || string_agg(t || '.' || p, ',' ORDER BY t, p) FROM
         unnest(ARRAY['qz45_shipper', 'qz45_auditor', 'qz45_reviewer']) r,
@@ -854,6 +1048,18 @@ setup)
         r=$(shq "$sql")
         printf '%s' "$r" | grep -q 'permission denied' || bad "the shipper's $sql: $r"
     done
+    # Nor does the owner, through the table or a month by its name.
+    part=audit_trail_$(date -u +%Y_%m)
+    for sql in "UPDATE audit_trail SET message = 'x'" "DELETE FROM audit_trail" "TRUNCATE audit_trail" \
+               "UPDATE $part SET message = 'x'" "DELETE FROM $part" "TRUNCATE $part"; do
+        r=$(q "$sql" 2>&1)
+        printf '%s' "$r" | grep -q 'refused: the audit trail keeps every row it got' || bad "the owner's $sql: $r"
+    done
+    [ "$(q "SELECT count(*) FROM $part WHERE machine = '$m'")" = "$lines" ] || bad "the rows are not in $part"
+    # A month's line key refuses a line stored twice.
+    r=$(q "INSERT INTO audit_trail SELECT * FROM audit_trail WHERE machine = '$m' AND line_no = 1" 2>&1)
+    printf '%s' "$r" | grep -q 'duplicate key value violates unique constraint "'"$part"'_line"' ||
+        bad "a line stored twice: $r"
 
     # The trail again without --machine (the computer's name): refused,
     # naming the machine it was shipped as; nothing stored.
