@@ -5,12 +5,19 @@
 # not a test and checks only what the figures need (status 200, the CSV's row
 # count).
 #
-#   bench/review_bench.sh BUILD_DIR [ROWS] [--keep]
+#   bench/review_bench.sh BUILD_DIR [ROWS] [--keep] [--shots DIR] [--years]
 #
 # BUILD_DIR   the build tree of the 64-bit tier (build/win64): its qz45trail.exe
 #             and wine-run are used, the server lives in BUILD_DIR/review-bench-postgres
 # ROWS        events to generate, 1000000 by default; 20000 makes a quick run
 # --keep      leave the PostgreSQL server running afterwards
+# --years     the run for a store of years (10000000 events): the pages timed
+#             while the background check runs its first pass (not waited
+#             for, nor a printed copy, nor an edit), then verify --odbc of one
+#             machine and the archive of the oldest month (put back after),
+#             each in rows per second
+# --shots DIR screenshots of the page over the last whole day of the trail
+#             (review_shots.py, headless Chromium) into DIR, after the figures
 #
 # The data is kept: a second run with the same ROWS starts the server again and
 # skips the generation. The trail it makes:
@@ -23,29 +30,36 @@
 #     few descriptors take most of the changes
 #   - categories: 301 change (80 %), 401 history change, 203 refused, 205, 201,
 #     202, 209; start-ups, shutdowns and audit trail switches rare
-#   - line_text a trail line as the service writes it, chained (prev, hash),
-#     line_json the same, line_sha256 its hash: qz45trail verify --odbc finds
-#     every machine's chain intact
+#   - line_text a trail line as the service writes it, chained (prev, hash):
+#     qz45trail verify --odbc finds every machine's chain intact
+#   - shipped_at two seconds after the submission, in the partition of its
+#     month, made for the year before the generation
 #   - the rows in the order of their times, machines interleaved, as a shipper
 #     that follows the trails stores them
 #   - a shipment logged every 500 lines of each machine
 # Each page is fetched once to warm up, then RUNS times (5); the median and
 # the slowest time and the size of the answer are printed. The program checks
 # each machine's chain between requests, a step at a time: the first pages
-# are timed while it does, and the time until it is done is printed.
+# are timed while it does, and the time until it is done is printed, and the
+# time of a printed copy, which waits for a fresh pass over every row.
 set -euo pipefail
 # Characters, not bytes, in the lengths of texts (${#name}).
 export LC_ALL=C.UTF-8
 
-usage() { echo "usage: review_bench.sh BUILD_DIR [ROWS] [--keep]" >&2; exit 2; }
+usage() { echo "usage: review_bench.sh BUILD_DIR [ROWS] [--keep] [--shots DIR] [--years]" >&2; exit 2; }
 keep=0
+years=0
+shots=
 args=()
-for a in "$@"; do
-    case "$a" in
+while [ $# -gt 0 ]; do
+    case "$1" in
     --keep) keep=1 ;;
+    --years) years=1 ;;
+    --shots) [ $# -ge 2 ] || usage; shots=$(mkdir -p "$2" && cd "$2" && pwd); shift ;;
     -*) usage ;;
-    *) args+=("$a") ;;
+    *) args+=("$1") ;;
     esac
+    shift
 done
 [ ${#args[@]} -ge 1 ] && [ ${#args[@]} -le 2 ] || usage
 build=$(cd "${args[0]}" && pwd)
@@ -60,7 +74,7 @@ W=$build/wine-run
 export QZ45_WINEPREFIX=${QZ45_WINEPREFIX:-$build/wineprefix}
 export PSQLRC=/dev/null
 # Raised with each change of the generator below, so that older data is made anew.
-generator=5
+generator=6
 marker=$dir/bench-rows
 
 now() { date +%s.%N; }
@@ -106,13 +120,12 @@ CREATE FUNCTION pg_temp.chain_step(prev text, content text) RETURNS text LANGUAG
     AS $$ SELECT encode(sha256(convert_to(prev || content, 'UTF8')), 'hex') $$;
 CREATE AGGREGATE pg_temp.chain(text) (SFUNC = pg_temp.chain_step, STYPE = text,
     INITCOND = '0000000000000000000000000000000000000000000000000000000000000000');
-INSERT INTO audit_trail (machine, line_no, submitted, event_class, app_name, user_name, domain_name,
-    application_id, category, descriptor, property, message, event_time, old_type, old_value,
-    new_type, new_value, prev_hash, line_hash, line_sha256, line_text, line_json, replaced)
-SELECT machine, line_no, submitted, event_class, 'Oskel Zentrova.45', user_name, domain_name,
-    '{5B2E7C1A-93D4-4F6E-8A71-2C9D0E4B6F38}', category, descriptor, property, message, event_time,
-    old_type, old_value, new_type, new_value, prev_hash, line_hash,
-    encode(sha256(convert_to(line_text, 'UTF8')), 'hex'), line_text, line_text::jsonb, 0
+SELECT count(*) FROM generate_series(date_trunc('month', now() AT TIME ZONE 'UTC' - interval '366 days'),
+    now() AT TIME ZONE 'UTC', interval '1 month') m WHERE audit_trail_month(m::date) \g /dev/null
+INSERT INTO audit_trail (machine, line_no, submitted, user_name, domain_name, category, descriptor,
+    property, message, event_time, line_text, replaced, shipped_at)
+SELECT machine, line_no, submitted, user_name, domain_name, category, descriptor, property, message,
+    event_time, line_text, 0, submitted + interval '2 seconds'
 FROM (
     SELECT g, machine, line_no, submitted, event_class, user_name, domain_name, category, descriptor,
         property, message, event_time, old_type, old_value, new_type, new_value, prev_hash, line_hash,
@@ -250,8 +263,8 @@ FROM (
 ORDER BY g;
 
 INSERT INTO audit_trail_shipments (machine, first_line, last_line, last_sha256, shipped_at)
-SELECT t.machine, (t.line_no - 1) / 500 * 500 + 1, t.line_no, t.line_sha256,
-       t.submitted + interval '2 seconds'
+SELECT t.machine, (t.line_no - 1) / 500 * 500 + 1, t.line_no,
+       encode(sha256(convert_to(t.line_text, 'UTF8')), 'hex'), t.shipped_at
 FROM audit_trail t JOIN (SELECT machine, max(line_no) AS last FROM audit_trail GROUP BY machine) m
     ON m.machine = t.machine
 WHERE t.line_no % 500 = 0 OR t.line_no = m.last;
@@ -265,11 +278,18 @@ SQL
     generated="$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.1f", b - a }') s"
     echo "$generated" >"$dir/bench-generated"
     echo "$rows $generator" >"$marker"
-    echo "generated $rows events in $generated ($(q "SELECT pg_size_pretty(pg_total_relation_size('audit_trail'))") with indexes)"
+    echo "generated $rows events in $generated"
 fi
 
 pg_version=$(q "SHOW server_version" | awk '{print $1}')
-size=$(q "SELECT pg_size_pretty(pg_total_relation_size('audit_trail'))")
+# The trail's bytes on disk, its months' tables, indexes and TOAST together,
+# by event and against the event's line.
+store_bytes="(SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits
+              WHERE inhparent = 'audit_trail'::regclass)"
+size=$(q "SELECT pg_size_pretty($store_bytes)")
+per_event=$(q "SELECT round($store_bytes / count(*)) || ' bytes an event, '
+               || round($store_bytes / sum(octet_length(line_text)), 2) || ' times its line ('
+               || round(avg(octet_length(line_text))) || ' bytes)' FROM audit_trail")
 
 # --- what to ask for -------------------------------------------------------------
 
@@ -291,6 +311,17 @@ csv_from_utc=$(utc_minute "date_trunc('minute', coalesce(
     (SELECT min(event_time) FROM audit_trail WHERE user_name = '$csv_user')))")
 csv_rows=$(q "SELECT count(*) FROM audit_trail WHERE user_name = '$csv_user' AND event_time >= '$csv_from_utc'")
 week_rows=$(q "SELECT count(*) FROM audit_trail WHERE event_time >= '$from7_utc' AND event_time < '$end_utc'")
+hist_machines=$(q "SELECT count(DISTINCT machine) FROM audit_trail
+                   WHERE descriptor = '$hist_descriptor' AND property = '$hist_property'")
+# A page far back, as its "next page" link asks for it: the page and the row
+# it continues after (newest first: time, machine, line).
+far_page=$((rows / 100 < 9000 ? rows / 100 - 1 : 9000))
+far_after=$(q "SELECT to_char(event_time, 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') || ',' || line_no || ',' || machine
+               FROM audit_trail ORDER BY event_time DESC, machine DESC, line_no DESC
+               OFFSET $(((far_page - 1) * 100 - 1)) LIMIT 1")
+# A rare word in "message contains": one batch among 9,000.
+rare_word="for batch 4711"
+rare_rows=$(q "SELECT count(*) FROM audit_trail WHERE message LIKE '%$rare_word%'")
 
 # --- the page ----------------------------------------------------------------------
 
@@ -360,8 +391,8 @@ measure() {
 }
 
 results=()
-# The chain is checked between requests, a step at a time: the pages are
-# timed while it runs, and the time until it is done is reported.
+# Every row is checked in passes on a thread of the page's own: the pages are
+# timed while the first runs, and the time until it is done is reported.
 overview="/overview?from=$(local_minute "$from7_utc")&to=$(local_minute "$end_utc")"
 started=$(date +%s.%N)
 fetch "$overview"
@@ -370,27 +401,86 @@ echo "$line"
 results+=("$line")
 measure "/ (the newest 100), while checking" "/"
 fetch "$overview"
-while grep -q 'checking' "$body"; do
+while [ "$years" = 0 ] && grep -q 'checking' "$body"; do
     sleep 1
     fetch "$overview"
 done
 checked=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }')
-chain=$( (grep -o 'first bad line [0-9]*\|>intact<' "$body" || true) | tr -d '<>' | sort | uniq -c |
+chain=$( (grep -o 'first bad line [0-9]*\|>intact,' "$body" || true) | tr -d '<>,' | sort | uniq -c |
         awk '{ n = $1; $1 = ""; printf "%s%s x%d", (NR > 1 ? ";" : ""), $0, n }')
-line=$(printf '%s %d s after the start (%s)' "$(pad "every chain checked")" "$checked" "${chain# }")
-echo "$line"
-results+=("$line")
+if [ "$years" = 0 ]; then
+    line=$(printf '%s %d s after the start (%s)' "$(pad "every chain checked")" "$checked" "${chain# }")
+    echo "$line"
+    results+=("$line")
+    # A printed copy waits for a full pass over every stored row that starts
+    # after it is asked for: its time is about one pass.
+    fetch "/print?user=$(urlencode "$filter_user")&from=$(local_minute "$from30_utc")&to=$(local_minute "$end_utc")"
+    line=$(printf '%s %d ms' "$(pad "/print, a fresh check (a full pass)")" "$t")
+    echo "$line"
+    results+=("$line")
+fi
 measure "/overview, last 7 days ($week_rows events)" "$overview"
 measure "/ (the newest 100)" "/"
 measure "/ user $filter_user, 30 days ($filter_rows events)" \
     "/?user=$(urlencode "$filter_user")&from=$(local_minute "$from30_utc")&to=$(local_minute "$end_utc")"
-measure "/history $hist_descriptor $hist_property ($hist_rows events)" \
+measure "/ page $far_page (rows $(((far_page - 1) * 100 + 1))-$((far_page * 100)))" \
+    "/?page=$far_page&after=$(urlencode "$far_after")"
+tr -d , <"$body" | grep -q "rows $(((far_page - 1) * 100 + 1))" ||
+    echo "NOTE: page $far_page does not say it shows rows from $(((far_page - 1) * 100 + 1))"
+measure "/ message contains \"$rare_word\" ($rare_rows)" "/?text=$(urlencode "$rare_word")"
+measure "/history $hist_descriptor $hist_property, $hist_machines machines, first 500 of $hist_rows" \
     "/history?descriptor=$(urlencode "$hist_descriptor")&property=$(urlencode "$hist_property")"
+# Its next page, by its link.
+next=$(grep -o 'id="older" href="[^"]*"' "$body" | sed 's/.*href="//; s/"$//; s/&amp;/\&/g' || true)
+if [ -n "$next" ]; then
+    measure "/history, its second page" "$next"
+    tr -d , <"$body" | grep -q "rows 501" || echo "NOTE: the history's second page does not start at row 501"
+fi
 measure "/export.csv ($csv_rows rows)" \
     "/export.csv?user=$(urlencode "$csv_user")&from=$(local_minute "$csv_from_utc")"
 csv_lines=$(wc -l <"$body")
 [ "$csv_lines" = $((csv_rows + 1)) ] ||
     echo "NOTE: the CSV has $csv_lines lines; the database has $csv_rows rows for it, and a header"
+
+if [ -n "$shots" ]; then
+    day_end=$(date -d "$(local_minute "$end_utc" | cut -c1-10)" +%Y-%m-%dT00:00)
+    day_start=$(date -d "${day_end%T*} - 1 day" +%Y-%m-%dT00:00)
+    /usr/bin/python3 "$root/bench/review_shots.py" "$url" "$day_start" "$day_end" \
+        "$hist_descriptor" "$hist_property" "$shots"
+fi
+
+if [ "$years" = 0 ]; then
+# A superuser's edit of one row's message while the page runs: the time until
+# the overview names its line, then the row put back as it was.
+IFS='|' read -r edit_machine edit_line < <(
+    q "SELECT machine, line_no FROM audit_trail WHERE line_no = $((rows / 8)) ORDER BY machine LIMIT 1")
+edit_row() {
+    q "ALTER TABLE audit_trail DISABLE TRIGGER USER;
+       UPDATE audit_trail SET message = $1 WHERE machine = '$edit_machine' AND line_no = $edit_line;
+       ALTER TABLE audit_trail ENABLE TRIGGER USER" >/dev/null
+}
+q "CREATE TABLE IF NOT EXISTS bench_kept_message AS
+   SELECT message FROM audit_trail WHERE machine = '$edit_machine' AND line_no = $edit_line" >/dev/null
+edited=$(now)
+edit_row "'changed by hand'"
+shown=
+for _ in $(seq 600); do
+    fetch "$overview"
+    if grep -q "first bad line $edit_line\b" "$body"; then shown=$(now); break; fi
+    sleep 0.5
+done
+edit_row "(SELECT message FROM bench_kept_message)"
+q "DROP TABLE bench_kept_message" >/dev/null
+if [ -n "$shown" ]; then
+    line=$(printf '%s %.0f s' "$(pad "a superuser's edit shown")" \
+        "$(awk -v a="$edited" -v b="$shown" 'BEGIN { print b - a }')")
+else
+    line="$(pad "a superuser's edit shown") NOT within 300 s"
+fi
+echo "$line"
+results+=("$line")
+
+fi
 
 # Ctrl-C: the page ends by itself, with 0.
 kill -INT "$pid"
@@ -405,10 +495,37 @@ wait "$pid" || ended=$?
 [ "$ended" = 0 ] || stopped="$stopped, exit code $ended"
 echo "page $stopped"
 
+# A store of years: one machine verified, the oldest month archived (and put
+# back, so that the data serves the next run).
+if [ "$years" = 1 ]; then
+    rate() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%.1f s, %.0f rows/s", b - a, n / (b - a) }'; }
+    machine_rows=$(q "SELECT count(*) FROM audit_trail WHERE machine = 'srv-north'")
+    t0=$(now)
+    verified=$("$W" "$exe" verify --odbc-env QZ45_ODBC_AUDITOR --machine srv-north 2>&1 | tr -d '\r' || true)
+    t1=$(now)
+    printf '%s\n' "$verified" | grep -q '^srv-north: .*chain intact' ||
+        echo "NOTE: verify --odbc said: $verified"
+    results+=("$(pad "verify --odbc srv-north ($machine_rows rows)") $(rate "$machine_rows" "$t0" "$t1")")
+    oldest=$(q "SELECT to_char(min(shipped_at), 'YYYY-MM') FROM audit_trail")
+    next=$(date -d "$oldest-01 + 1 month" +%Y-%m)
+    month_rows=$(q "SELECT count(*) FROM audit_trail WHERE shipped_at < '$next-01'")
+    export QZ45_ODBC_OWNER="${QZ45_ODBC%%;Uid=*};Uid=$PGUSER;Pwd=$PGPASSWORD;"
+    rm -rf "$dir/archive"
+    t0=$(now)
+    archived=$(cd "$dir" && "$W" "$exe" archive --odbc-env QZ45_ODBC_OWNER --before "$next" archive 2>&1 |
+               tr -d '\r' || true)
+    t1=$(now)
+    printf '%s\n' "$archived" | grep -q "^$oldest: .* archived" || echo "NOTE: archive said: $archived"
+    results+=("$(pad "archive $oldest ($month_rows rows)") $(rate "$month_rows" "$t0" "$t1"), files $(du -sh "$dir/archive" | cut -f1)")
+    "$W" "$exe" restore --odbc-env QZ45_ODBC_OWNER "$oldest" >/dev/null 2>&1 || echo "NOTE: $oldest was not put back"
+    rm -rf "$dir/archive"
+fi
+
 cat <<EOF
 
 == the review page over $rows events ==
-audit_trail: $rows events, $size with its indexes; 4 machines, 50 users (2 domains),
+audit_trail: $rows events, $size with its indexes: $per_event;
+  4 machines, 50 users (2 domains),
   $(q "SELECT count(DISTINCT descriptor) FROM audit_trail") descriptors, 365 days; generated in $generated
 x86-64 under Wine, PostgreSQL $pg_version on the same machine ($(nproc) cores, default settings)
 each page fetched once to warm up, then $runs times (curl time_total):

@@ -3,7 +3,7 @@
 # LINES chained lines, shipped by qz45trail under Wine into a private
 # PostgreSQL server, checked there (verify --odbc) and as a file (verify
 # FILE), and the same lines loaded by the server's own COPY into a scratch
-# table with the same key (machine, line_no) and the line as text and jsonb,
+# table with the same key (machine, line_no) and the line as text,
 # all in one run. Prints figures; it is not a test and checks only what the
 # figures need (every line shipped, every chain intact, every row copied).
 #
@@ -164,9 +164,9 @@ PY
 fi
 [ "$(wc -l <$trail)" = "$lines" ] || { echo "ship_bench.sh: $trail does not have $lines lines" >&2; exit 1; }
 bytes=$(wc -c <$trail)
-# What COPY reads: machine, line number, the line as text and as jsonb, each
-# field between bytes that no JSON line holds.
-awk -v m="$machine" 'BEGIN { OFS = "\002" } { print m, NR, "\001" $0 "\001", "\001" $0 "\001" }' \
+# What COPY reads: machine, line number, the line, each field between bytes
+# that no JSON line holds.
+awk -v m="$machine" 'BEGIN { OFS = "\002" } { print m, NR, "\001" $0 "\001" }' \
     $trail >bench.copy
 
 # --- the runs ----------------------------------------------------------------------
@@ -220,7 +220,7 @@ expect "^$lines lines, chain intact$" "verify FILE"
 verify_file_t=$t
 
 q "CREATE TABLE bench_copy (machine text NOT NULL, line_no bigint NOT NULL, line_text text NOT NULL,
-       line_json jsonb NOT NULL, PRIMARY KEY (machine, line_no))"
+       PRIMARY KEY (machine, line_no))"
 settle
 t0=$(now)
 psql -X -q -v ON_ERROR_STOP=1 \
@@ -228,6 +228,17 @@ psql -X -q -v ON_ERROR_STOP=1 \
 copy_t=$(seconds "$t0" "$(now)")
 [ "$(q "SELECT count(*) FROM bench_copy")" = "$lines" ] || { echo "ship_bench.sh: COPY did not load $lines rows" >&2; exit 1; }
 rm -f bench.copy
+
+# The trigram index's share of shipping: the tables made again without it,
+# the trail shipped again.
+PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -v ON_ERROR_STOP=1 \
+    -c "DROP TABLE audit_trail, audit_trail_shipments, audit_reviews, audit_trail_archives CASCADE"
+"$W" "$exe" schema --shipper qz45_shipper --auditor qz45_auditor --reviewer qz45_reviewer |
+    tr -d '\r' | grep -v 'pg_trgm\|_message ON' | psql -X -q -v ON_ERROR_STOP=1 -f - >/dev/null
+settle
+run "ship, no trigram index" ship --odbc-env QZ45_ODBC $trail --machine $machine
+expect "machine $machine: $lines line(s) shipped, 0 already present" "ship without the trigram index"
+ship_plain_t=$t
 
 pg_version=$(q "SHOW server_version" | awk '{print $1}')
 cat <<EOF
@@ -241,7 +252,8 @@ row() {
         "$(awk -v a="$2" -v c="$copy_t" 'BEGIN { printf "%.2f", (a > 0 ? c / a : 0) }')"
 }
 row "ship (batches of 500, each one transaction)" "$ship_t"
+row "ship without the message's trigram index" "$ship_plain_t"
 row "verify --odbc (the stored rows)" "$verify_odbc_t"
 row "verify FILE (the chain in the file)" "$verify_file_t"
-row "COPY into (key, text, jsonb), by psql" "$copy_t"
+row "COPY into (key, text), by psql" "$copy_t"
 echo "  ship's own figure, from its connection on: $ship_own lines/s"
