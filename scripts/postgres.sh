@@ -49,18 +49,56 @@ stop() {
     fi
 }
 
+# Starts the server on DIR/port; "quiet" leaves a failure's report to the
+# caller. The lock of pick_port is not handed on to the server (9>&-).
 start() {
     local port
     port=$(cat "$dir/port")
     if ! as_server "$bindir/pg_ctl" -D "$data" -l "$log" -w -t 60 \
-            -o "-c listen_addresses=127.0.0.1 -p $port -k $dir" start >/dev/null; then
-        echo "postgres.sh: the server did not start on 127.0.0.1:$port; its log:" >&2
-        tail -20 "$log" >&2 || true
+            -o "-c listen_addresses=127.0.0.1 -p $port -k $dir" start >/dev/null 9>&-; then
+        if [ "${1:-}" != quiet ]; then
+            echo "postgres.sh: the server did not start on 127.0.0.1:$port; its log:" >&2
+            tail -20 "$log" >&2 || true
+        fi
         return 1
     fi
 }
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# Picks a free port and starts the server on it. Ports come from 20000-31999,
+# below the kernel's ephemeral range (32768 and up on Debian), from which
+# every client connection and every listener on port 0 take theirs; the first
+# one tried differs between build trees. Trees set up at the same time pick
+# and start one after the other (a lock on a file beside the system's
+# temporary files); a port taken between the look and the bind moves the
+# server on to the next one.
+pick_port_and_start() {
+    local port tries
+    exec 9>"${TMPDIR:-/tmp}/qz45-postgres-ports.lock"
+    flock -w 300 9 || { echo "postgres.sh: waited 300 s for another set-up to start its server" >&2; return 1; }
+    port=$(( 20000 + $(printf '%s' "$dir" | cksum | cut -d' ' -f1) % 12000 ))
+    for tries in $(seq 100); do
+        if port_free "$port"; then
+            echo "$port" >"$dir/port"
+            rm -f "$log"
+            if start quiet; then
+                exec 9>&-
+                return 0
+            fi
+            grep -q "could not bind\|could not create any TCP/IP sockets" "$log" 2>/dev/null || {
+                start   # not a port taken: report the server's own failure
+                exec 9>&-
+                return 1
+            }
+        fi
+        port=$(( port + 1 ))
+        [ "$port" -lt 32000 ] || port=20000
+    done
+    exec 9>&-
+    echo "postgres.sh: no free port found from $port on 127.0.0.1" >&2
+    return 1
+}
 
 case "$cmd" in
 stop)
@@ -86,14 +124,8 @@ init)
         -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
         echo "postgres.sh: initdb failed:" >&2; tail -20 "$dir/initdb.log" >&2; exit 1; }
 
-    # A free port, tried from a point that differs between build trees.
-    port=$(( 20000 + $(printf '%s' "$dir" | cksum | cut -d' ' -f1) % 20000 ))
-    for _ in $(seq 50); do
-        port_free "$port" && break
-        port=$((port + 1))
-    done
-    echo "$port" >"$dir/port"
-    start
+    pick_port_and_start
+    port=$(cat "$dir/port")
 
     pw() { od -An -N12 -tx1 /dev/urandom | tr -d ' \n'; }
     admin_pw=$(pw) shipper_pw=$(pw) auditor_pw=$(pw) reviewer_pw=$(pw) super_pw=$(pw)
