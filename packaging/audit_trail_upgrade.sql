@@ -62,6 +62,7 @@ CREATE TABLE audit_trail (machine text NOT NULL, line_no BIGINT NOT NULL, submit
 CREATE INDEX audit_trail_time ON audit_trail (event_time);
 CREATE INDEX audit_trail_history ON audit_trail (descriptor, property);
 CREATE INDEX audit_trail_exceptions ON audit_trail (category) WHERE category NOT IN (301, 401) OR property = 'ACL';
+CREATE INDEX audit_trail_user ON audit_trail (user_name);
 SELECT EXISTS (SELECT 1 FROM pg_available_extensions WHERE name = 'pg_trgm') AS trgm_available \gset
 \if :trgm_available
 CREATE EXTENSION IF NOT EXISTS pg_trgm;

@@ -41,6 +41,19 @@ public:
              {CaseBlindPattern(value), folding.from, folding.to, FoldCase(value)})
             parameters_.push_back({Parameter::kText, text, 0, {}});
     }
+    // Text of the statement with no parameter.
+    void Raw(const std::string &sql) { sql_ += sql; }
+    // Another set's conditions (without its WHERE), with their parameters.
+    void Append(const EventConditions &other) {
+        sql_ += other.sql_.substr(kWhere.size());
+        parameters_.insert(parameters_.end(), other.parameters_.begin(), other.parameters_.end());
+    }
+    // Starts a statement of its own instead of the conditions' WHERE.
+    static EventConditions Statement(const std::string &sql) {
+        EventConditions c;
+        c.sql_ = sql;
+        return c;
+    }
     void Bind(OdbcStatement *s) const {
         SQLUSMALLINT n = 1;
         for (const Parameter &p : parameters_) {
@@ -59,30 +72,52 @@ private:
         long long number = 0;
         SQL_TIMESTAMP_STRUCT time{};
     };
-    std::string sql_ = " WHERE 1 = 1";
+    static inline const std::string kWhere = " WHERE 1 = 1";
+    std::string sql_ = kWhere;
     std::vector<Parameter> parameters_;
 };
 
-// The conditions select the rows the console's filter of the same fields
-// matches (f.view): texts the same but for case, "DOMAIN\\user" both.
-// Stored more than a number of seconds (its one parameter) off its event
-// time; a row without either time is not.
-std::string StoredOffCondition() {
-    return "abs(extract(epoch FROM submitted - event_time)) > ?";
+// Every row of an executed statement, each read by read(statement).
+template <typename Read>
+auto AllRows(OdbcStatement *s, Read read) -> std::vector<decltype(read(s))> {
+    std::vector<decltype(read(s))> rows;
+    while (s->Fetch()) rows.push_back(read(s));
+    return rows;
 }
 
-EventConditions ConditionsOf(const EventFilter &f) {
+// Stored more than a number of seconds (its one parameter) off its event
+// time; a row without either time is not. (date_part's double is cheaper
+// to compute than extract's numeric, and gives the same answer here.)
+std::string StoredOffCondition() {
+    return "abs(date_part('epoch', submitted - event_time)) > ?";
+}
+
+// The user part of a filter's user, "DOMAIN\\user" or "user".
+std::string UserOf(const RowFilter &v) {
+    const std::size_t slash = v.user.find('\\');
+    return slash == std::string::npos ? v.user : v.user.substr(slash + 1);
+}
+
+// The conditions select the rows the console's filter of the same fields
+// matches (f.view): texts the same but for case, "DOMAIN\\user" both. The
+// user is matched by its stored spellings where they were looked up
+// (userNames), else row by row: the empty name matches a row without one.
+EventConditions ConditionsOf(const EventFilter &f, const std::vector<std::string> *userNames) {
     EventConditions c;
     const RowFilter &v = f.view;
     if (v.since) c.Time(" AND event_time >= ?", *v.since);
     if (v.until) c.Time(" AND event_time < ?", *v.until);
     if (!v.machine.empty()) c.SameIgnoringCase("machine", v.machine);
     const std::size_t slash = v.user.find('\\');
-    if (slash != std::string::npos) {
-        c.SameIgnoringCase("domain_name", v.user.substr(0, slash));
-        c.SameIgnoringCase("user_name", v.user.substr(slash + 1));
-    } else if (!v.user.empty()) {
-        c.SameIgnoringCase("user_name", v.user);
+    if (slash != std::string::npos) c.SameIgnoringCase("domain_name", v.user.substr(0, slash));
+    if (userNames) {
+        // The stored spellings of the user, each found through the user index.
+        if (userNames->empty()) c.Integer(" AND 1 = ?", 0);
+        for (std::size_t i = 0; i < userNames->size(); ++i)
+            c.Text(i == 0 ? " AND user_name IN (?" : ", ?", (*userNames)[i]);
+        if (!userNames->empty()) c.Raw(")");
+    } else if (slash != std::string::npos || !v.user.empty()) {
+        c.SameIgnoringCase("user_name", UserOf(v));
     }
     if (!v.descriptor.empty()) c.SameIgnoringCase("descriptor", v.descriptor);
     if (!v.property.empty()) c.SameIgnoringCase("property", v.property);
@@ -92,10 +127,10 @@ EventConditions ConditionsOf(const EventFilter &f) {
     return c;
 }
 
-// The same, and the months that hold events of the filter's period: a
-// query for a range of times reads only those.
-EventConditions ConditionsFor(const OdbcConnection &connection, const EventFilter &f) {
-    EventConditions c = ConditionsOf(f);
+// The months that hold events of the filter's period, as ranges of the
+// month the rows went in, by which the server reads only those months.
+EventConditions MonthConditions(const OdbcConnection &connection, const EventFilter &f) {
+    EventConditions c;
     if (!f.view.since && !f.view.until) return c;
     std::vector<MonthSpan> months;
     try {
@@ -113,6 +148,46 @@ EventConditions ConditionsFor(const OdbcConnection &connection, const EventFilte
                    w.ranges[i].to);
         }
     }
+    return c;
+}
+
+// The user names stored in the months that match a user: the user index
+// walked from name to name (one look-up a name, however many rows each
+// has), each name then compared in any case. A plant has tens of users, so
+// the rows are then read by their exact names.
+std::vector<std::string> MatchingUserNames(const OdbcConnection &connection,
+                                           const EventConditions &months,
+                                           const std::string &user) {
+    EventConditions q = EventConditions::Statement(
+        std::string("WITH RECURSIVE names(n) AS ((SELECT user_name FROM ") + kTrailTable +
+        " WHERE user_name IS NOT NULL");
+    q.Append(months);
+    q.Raw(std::string(" ORDER BY user_name LIMIT 1) UNION ALL SELECT (SELECT user_name FROM ") +
+          kTrailTable + " WHERE user_name > names.n");
+    q.Append(months);
+    q.Raw(" ORDER BY user_name LIMIT 1) FROM names WHERE names.n IS NOT NULL) "
+          "SELECT n FROM names WHERE n IS NOT NULL");
+    q.SameIgnoringCase("n", user);
+    OdbcStatement s(connection);
+    s.Prepare(q.Sql());
+    q.Bind(&s);
+    s.Execute();
+    return AllRows(&s, [](OdbcStatement *row) {
+        std::string name;
+        row->GetText(1, &name);
+        return name;
+    });
+}
+
+// The conditions of a filter, and the months that hold events of its
+// period: a query for a range of times reads only those.
+EventConditions ConditionsFor(const OdbcConnection &connection, const EventFilter &f) {
+    const EventConditions months = MonthConditions(connection, f);
+    std::vector<std::string> names;
+    const bool byNames = !UserOf(f.view).empty();
+    if (byNames) names = MatchingUserNames(connection, months, UserOf(f.view));
+    EventConditions c = ConditionsOf(f, byNames ? &names : nullptr);
+    c.Append(months);
     return c;
 }
 
@@ -144,14 +219,6 @@ constexpr char kEventColumns[] =
 
 std::string SelectEvents() {
     return std::string("SELECT ") + kEventColumns + " FROM " + kTrailTable;
-}
-
-// Every row of an executed statement, each read by read(statement).
-template <typename Read>
-auto AllRows(OdbcStatement *s, Read read) -> std::vector<decltype(read(s))> {
-    std::vector<decltype(read(s))> rows;
-    while (s->Fetch()) rows.push_back(read(s));
-    return rows;
 }
 
 Event ReadEvent(OdbcStatement *s) {
@@ -210,45 +277,6 @@ std::string ExceptionCondition(ExceptionKind kind) {
     }
     }
     return "false";
-}
-
-// Counted by quarter hour of UTC: every zone's hours and days (some are a
-// half or a quarter hour off UTC) are whole quarter hours of it, so the page
-// adds them up into the reader's local hours or days.
-std::vector<CategoryCount> CategoryCounts(const OdbcConnection &connection,
-                                          const EventConditions &conditions) {
-    OdbcStatement s(connection);
-    s.Prepare(std::string("SELECT date_trunc('hour', event_time) + floor(extract(minute FROM "
-                          "event_time) / 15) * interval '15 minutes' AS t, category, count(*) "
-                          "FROM ") +
-              kTrailTable + conditions.Sql() + " GROUP BY 1, 2 ORDER BY 1, 2");
-    conditions.Bind(&s);
-    s.Execute();
-    return AllRows(&s, [](OdbcStatement *row) {
-        SQL_TIMESTAMP_STRUCT t{};
-        CategoryCount c;
-        row->GetTimestamp(1, &t);
-        c.start = FromTimestamp(t);
-        row->GetInteger(2, &c.category);
-        row->GetInteger(3, &c.count);
-        return c;
-    });
-}
-
-std::vector<UserCount> UserCounts(const OdbcConnection &connection,
-                                  const EventConditions &conditions) {
-    OdbcStatement s(connection);
-    s.Prepare(std::string("SELECT domain_name, user_name, count(*) FROM ") + kTrailTable +
-              conditions.Sql() + " GROUP BY domain_name, user_name ORDER BY 3 DESC, 1, 2 LIMIT 50");
-    conditions.Bind(&s);
-    s.Execute();
-    return AllRows(&s, [](OdbcStatement *row) {
-        UserCount u;
-        row->GetText(1, &u.domain);
-        row->GetText(2, &u.user);
-        row->GetInteger(3, &u.count);
-        return u;
-    });
 }
 
 // Where each machine's trail stands: its last line shipped, and its hashes.
@@ -350,22 +378,75 @@ std::vector<std::string> ShippedMachines(const OdbcConnection &connection) {
     });
 }
 
+namespace {
+
+// The overview's counts of a period, read in one pass over its rows: the
+// chart's events by quarter hour of UTC and category (every zone's hours and
+// days, some a half or a quarter hour off UTC, are whole quarter hours of
+// it, so the page adds them up into the reader's local hours or days), the
+// events of each user, and each kind of exception's events.
+void ReadCounts(const OdbcConnection &connection, const EventConditions &conditions,
+                Overview *overview) {
+    // A few thousand groups from a week's rows: hashed in memory, where the
+    // server, unable to know they are few, would sort the rows on disk. For
+    // this transaction only.
+    OdbcStatement(connection).ExecDirect("SET LOCAL work_mem = '32MB'");
+    std::string sql =
+        "SELECT GROUPING(quarter, category, domain_name, user_name), quarter, category, "
+        "domain_name, user_name, count(*)";
+    for (const ExceptionKind kind : kExceptionKinds)
+        sql += ", count(*) FILTER (WHERE " + ExceptionCondition(kind) + ")";
+    sql += std::string(" FROM (SELECT date_trunc('hour', event_time) + floor(date_part('minute', "
+                       "event_time) / 15) * interval '15 minutes' AS quarter, category, "
+                       "domain_name, user_name, property, submitted, event_time FROM ") +
+           kTrailTable + conditions.Sql() +
+           ") r GROUP BY GROUPING SETS ((quarter, category), (domain_name, user_name), ()) "
+           "ORDER BY 1, 2, 3, 6 DESC, 4, 5";
+    OdbcStatement s(connection);
+    s.Prepare(sql);
+    conditions.Bind(&s);
+    s.Execute();
+    for (const ExceptionKind kind : kExceptionKinds)
+        overview->exceptions.push_back(ExceptionCount{kind, 0, {}});
+    while (s.Fetch()) {
+        long long grouped = 0, count = 0;
+        s.GetInteger(1, &grouped);
+        s.GetInteger(6, &count);
+        if (grouped == 3) {  // by quarter and category
+            SQL_TIMESTAMP_STRUCT t{};
+            CategoryCount c;
+            if (!s.GetTimestamp(2, &t)) continue;  // no event time: on no chart
+            c.start = FromTimestamp(t);
+            s.GetInteger(3, &c.category);
+            c.count = count;
+            overview->chart.push_back(c);
+        } else if (grouped == 12) {  // by user
+            if (overview->users.size() == 50) continue;  // the most active 50
+            UserCount u;
+            s.GetText(4, &u.domain);
+            s.GetText(5, &u.user);
+            u.count = count;
+            overview->users.push_back(u);
+        } else {  // the whole period
+            for (std::size_t i = 0; i < overview->exceptions.size(); ++i)
+                s.GetInteger(static_cast<SQLUSMALLINT>(7 + i), &overview->exceptions[i].count);
+        }
+    }
+}
+
+}  // namespace
+
 Overview ReadOverview(const OdbcConnection &connection, const EventFilter &filter) {
     const EventConditions conditions = ConditionsFor(connection, filter);
     Overview overview;
-    for (const ExceptionKind kind : kExceptionKinds) {
-        const std::string where = conditions.Sql() + " AND " + ExceptionCondition(kind);
-        ExceptionCount e{kind, 0, {}};
-        e.count = Count(connection, std::string("SELECT count(*) FROM ") + kTrailTable + where,
-                        conditions);
+    ReadCounts(connection, conditions, &overview);
+    for (ExceptionCount &e : overview.exceptions)
         if (e.count > 0)
             e.latest = Events(connection,
-                              SelectEvents() + where + " ORDER BY event_time DESC LIMIT 10",
+                              SelectEvents() + conditions.Sql() + " AND " +
+                                  ExceptionCondition(e.kind) +
+                                  " ORDER BY event_time DESC LIMIT 10",
                               conditions);
-        overview.exceptions.push_back(std::move(e));
-    }
-    overview.chart = CategoryCounts(connection, conditions);
-    overview.users = UserCounts(connection, conditions);
     return overview;
 }
 

@@ -104,6 +104,10 @@ void TrailTable(bool postgres, std::vector<std::string> *s) {
     index("time", "event_time", "");
     index("history", "descriptor, property", "");
     index("exceptions", "category", " WHERE category NOT IN (301, 401) OR property = 'ACL'");
+    // A plant has few users for many rows: the index keeps each name once
+    // per page of rows (deduplicated), and the user filter walks it for the
+    // names stored, then reads the rows of those that match.
+    index("user", "user_name", "");
 }
 
 // PostgreSQL's own: the function that makes a month's partition, with its
