@@ -65,7 +65,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/consumer/CMakeLists.txt
 configure_file(packaging/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 # The plant database's set-up, for psql (README.txt says how).
-install(FILES packaging/audit_trail_setup.sql packaging/audit_trail_upgrade.sql
+install(FILES packaging/audit_trail_setup.sql packaging/audit_trail_upgrade.sql packaging/audit_trail_company.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/qz45)
 # The unattended shipper as a scheduled task, for schtasks /XML.
 install(FILES packaging/shipper-task.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/qz45)

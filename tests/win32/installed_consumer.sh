@@ -66,6 +66,7 @@ lib/cmake/qz45alarmevent_api/qz45alarmevent_apiTargets-CONFIG.cmake
 lib/cmake/qz45alarmevent_api/qz45alarmevent_apiTargets.cmake
 lib/libqz45alarmevent_api.dll.a
 lib/qz45alarmevent_api.lib
+share/qz45/audit_trail_company.sql
 share/qz45/audit_trail_setup.sql
 share/qz45/audit_trail_upgrade.sql
 share/qz45/shipper-task.xml
