@@ -98,27 +98,36 @@ std::string UserOf(const RowFilter &v) {
     return slash == std::string::npos ? v.user : v.user.substr(slash + 1);
 }
 
+// The spellings stored of a machine's and a user's name that a filter
+// matches, where they were looked up (see MatchingNames).
+struct StoredNames {
+    const std::vector<std::string> *machines = nullptr;
+    const std::vector<std::string> *users = nullptr;
+};
+
+// The rows whose column holds one of the names: none when there are none.
+void OneOf(EventConditions *c, const char *column, const std::vector<std::string> &names) {
+    if (names.empty()) c->Integer(" AND 1 = ?", 0);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        c->Text(i == 0 ? (std::string(" AND ") + column + " IN (?").c_str() : ", ?", names[i]);
+    if (!names.empty()) c->Raw(")");
+}
+
 // The conditions select the rows the console's filter of the same fields
-// matches (f.view): texts the same but for case, "DOMAIN\\user" both. The
-// user is matched by its stored spellings where they were looked up
-// (userNames), else row by row: the empty name matches a row without one.
-EventConditions ConditionsOf(const EventFilter &f, const std::vector<std::string> *userNames) {
+// matches (f.view): texts the same but for case, "DOMAIN\\user" both. A
+// machine and a user are matched by their stored spellings where those were
+// looked up, else row by row (the empty user name matches a row without one).
+EventConditions ConditionsOf(const EventFilter &f, const StoredNames &stored) {
     EventConditions c;
     const RowFilter &v = f.view;
     if (v.since) c.Time(" AND event_time >= ?", *v.since);
     if (v.until) c.Time(" AND event_time < ?", *v.until);
-    if (!v.machine.empty()) c.SameIgnoringCase("machine", v.machine);
+    if (stored.machines) OneOf(&c, "machine", *stored.machines);
+    else if (!v.machine.empty()) c.SameIgnoringCase("machine", v.machine);
     const std::size_t slash = v.user.find('\\');
     if (slash != std::string::npos) c.SameIgnoringCase("domain_name", v.user.substr(0, slash));
-    if (userNames) {
-        // The stored spellings of the user, each found through the user index.
-        if (userNames->empty()) c.Integer(" AND 1 = ?", 0);
-        for (std::size_t i = 0; i < userNames->size(); ++i)
-            c.Text(i == 0 ? " AND user_name IN (?" : ", ?", (*userNames)[i]);
-        if (!userNames->empty()) c.Raw(")");
-    } else if (slash != std::string::npos || !v.user.empty()) {
-        c.SameIgnoringCase("user_name", UserOf(v));
-    }
+    if (stored.users) OneOf(&c, "user_name", *stored.users);
+    else if (slash != std::string::npos || !v.user.empty()) c.SameIgnoringCase("user_name", UserOf(v));
     if (!v.descriptor.empty()) c.SameIgnoringCase("descriptor", v.descriptor);
     if (!v.property.empty()) c.SameIgnoringCase("property", v.property);
     if (v.category) c.Integer(" AND category = ?", *v.category);
@@ -151,31 +160,33 @@ EventConditions MonthConditions(const OdbcConnection &connection, const EventFil
     return c;
 }
 
-// The user names stored in the months that match a user: the user index
-// walked from name to name (one look-up a name, however many rows each
-// has), each name then compared in any case. A plant has tens of users, so
-// the rows are then read by their exact names.
-std::vector<std::string> MatchingUserNames(const OdbcConnection &connection,
-                                           const EventConditions &months,
-                                           const std::string &user) {
+// The names stored in a column in the months that match a name: an index
+// that leads with the column walked from name to name (one look-up a name,
+// however many rows each has), each name then compared in any case. A plant
+// has a few machines and tens of users, so the rows are then read by their
+// exact names, which the server can plan for (a comparison in any case, it
+// cannot know how many rows it keeps).
+std::vector<std::string> MatchingNames(const OdbcConnection &connection,
+                                       const EventConditions &months, const std::string &column,
+                                       const std::string &name) {
     EventConditions q = EventConditions::Statement(
-        std::string("WITH RECURSIVE names(n) AS ((SELECT user_name FROM ") + kTrailTable +
-        " WHERE user_name IS NOT NULL");
+        "WITH RECURSIVE names(n) AS ((SELECT " + column + " FROM " + kTrailTable + " WHERE " +
+        column + " IS NOT NULL");
     q.Append(months);
-    q.Raw(std::string(" ORDER BY user_name LIMIT 1) UNION ALL SELECT (SELECT user_name FROM ") +
-          kTrailTable + " WHERE user_name > names.n");
+    q.Raw(" ORDER BY " + column + " LIMIT 1) UNION ALL SELECT (SELECT " + column + " FROM " +
+          kTrailTable + " WHERE " + column + " > names.n");
     q.Append(months);
-    q.Raw(" ORDER BY user_name LIMIT 1) FROM names WHERE names.n IS NOT NULL) "
+    q.Raw(" ORDER BY " + column + " LIMIT 1) FROM names WHERE names.n IS NOT NULL) "
           "SELECT n FROM names WHERE n IS NOT NULL");
-    q.SameIgnoringCase("n", user);
+    q.SameIgnoringCase("n", name);
     OdbcStatement s(connection);
     s.Prepare(q.Sql());
     q.Bind(&s);
     s.Execute();
     return AllRows(&s, [](OdbcStatement *row) {
-        std::string name;
-        row->GetText(1, &name);
-        return name;
+        std::string found;
+        row->GetText(1, &found);
+        return found;
     });
 }
 
@@ -183,10 +194,18 @@ std::vector<std::string> MatchingUserNames(const OdbcConnection &connection,
 // period: a query for a range of times reads only those.
 EventConditions ConditionsFor(const OdbcConnection &connection, const EventFilter &f) {
     const EventConditions months = MonthConditions(connection, f);
-    std::vector<std::string> names;
-    const bool byNames = !UserOf(f.view).empty();
-    if (byNames) names = MatchingUserNames(connection, months, UserOf(f.view));
-    EventConditions c = ConditionsOf(f, byNames ? &names : nullptr);
+    // Through the line key (machine, line_no) and the user index.
+    std::vector<std::string> machines, users;
+    StoredNames stored;
+    if (!f.view.machine.empty()) {
+        machines = MatchingNames(connection, months, "machine", f.view.machine);
+        stored.machines = &machines;
+    }
+    if (!UserOf(f.view).empty()) {
+        users = MatchingNames(connection, months, "user_name", UserOf(f.view));
+        stored.users = &users;
+    }
+    EventConditions c = ConditionsOf(f, stored);
     c.Append(months);
     return c;
 }
