@@ -79,20 +79,7 @@ cd "$bin" || exit 1
 W=$WINE_RUN
 log=plants.log
 : >"$log"
-run() {
-    local raw
-    raw=$("$W" qz45trail.exe "$@" 2>&1)
-    code=$?
-    out=$(printf '%s' "$raw" | tr -d '\r')
-    printf '%s\n' "$out" >>"$log"
-}
-expect() {
-    if [ "$code" -ne "$1" ] || ! printf '%s\n' "$out" | grep -q -- "$2"; then
-        bad "$3: exit $code, printed:"
-        printf '%s\n' "$out" | sed 's/^/    /' | head -20
-        echo "  expected exit $1 and: $2"
-    fi
-}
+. "$here/qz45trail_run.sh"
 "$W" regsvr32 /s qz45_audit_trail.dll || { echo "cannot register the service"; exit 1; }
 export ODBCSYSINI=$(value north ODBCSYSINI) ODBCINI=$(value north ODBCINI)
 rm -f plants_north.jsonl plants_south.jsonl plants_old.jsonl

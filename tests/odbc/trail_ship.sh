@@ -47,6 +47,7 @@
 set -u
 case_=$1 bin=$2 pgdir=$3 tier=$4
 setup_sql=$(cd "$(dirname "$0")/../.." && pwd)/packaging/audit_trail_setup.sql
+odbc_tests=$(cd "$(dirname "$0")" && pwd)
 cd "$bin" || exit 1
 arch=x86-64
 [ "$tier" = win32 ] && arch=i686
@@ -69,22 +70,7 @@ shq() { PGUSER=qz45_shipper PGPASSWORD=$QZ45_SHIPPER_PW psql -X -q -t -A -v ON_E
 auq() { PGUSER=qz45_auditor PGPASSWORD=$QZ45_AUDITOR_PW psql -X -q -t -A -v ON_ERROR_STOP=1 -c "$1" 2>&1; }
 suq() { PGUSER=qz45_super PGPASSWORD=$QZ45_SUPER_PW psql -X -q -t -A -v ON_ERROR_STOP=1 \
             -c "SET session_replication_role = replica; $1"; }
-# run ARGS...: qz45trail with ARGS; sets $out (stdout and stderr), $raw (the
-# same with Wine's carriage returns) and $code.
-run() {
-    raw=$("$W" qz45trail.exe "$@" 2>&1)
-    code=$?
-    out=$(printf '%s' "$raw" | tr -d '\r')
-    printf '%s\n' "$out" >>"$log"
-}
-# expect CODE PATTERN WHAT: the last run exited CODE and printed PATTERN.
-expect() {
-    if [ "$code" -ne "$1" ] || ! printf '%s\n' "$out" | grep -q -- "$2"; then
-        bad "$3: exit $code, printed:"
-        printf '%s\n' "$out" | sed 's/^/    /' | head -20
-        echo "  expected exit $1 and: $2"
-    fi
-}
+. "$odbc_tests/qz45trail_run.sh"
 rows() { q "SELECT count(*) FROM audit_trail WHERE machine = '$1'"; }
 send() { QZ45_AUDIT_TRAIL=$trail "$W" qz45event.exe send "$@" >/dev/null 2>&1 || bad "send $*"; }
 # chain FILE CONTENT: appends CONTENT (a JSON object) to FILE as a chained line.
