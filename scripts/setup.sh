@@ -4,17 +4,17 @@
 set -euo pipefail
 
 # A mirror being synchronised answers with index files of the wrong size for a
-# while ("Mirror sync in progress?"): the update is tried again, up to five
-# times a minute apart. After that the set-up goes on with the index files
-# that did arrive (apt keeps them), and an install that needs a missing one
-# fails with apt's own message.
+# while ("Mirror sync in progress?"): the update is tried again, up to three
+# times half a minute apart. After that the set-up goes on with the index
+# files that did arrive (apt keeps them), and an install that needs a
+# missing one fails with apt's own message.
 apt_update() {
     local try
-    for try in 1 2 3 4 5; do
+    for try in 1 2 3; do
         apt-get update -qq && return 0
-        [ "$try" = 5 ] || { echo "setup.sh: apt-get update failed (try $try of 5); again in 60 s" >&2; sleep 60; }
+        [ "$try" = 3 ] || { echo "setup.sh: apt-get update failed (try $try of 3); again in 30 s" >&2; sleep 30; }
     done
-    echo "setup.sh: apt-get update failed 5 times; going on with the package lists that arrived" >&2
+    echo "setup.sh: apt-get update failed 3 times; going on with the package lists that arrived" >&2
 }
 
 need=()
